@@ -1,0 +1,35 @@
+# The README's commands. Each does its own set-up on a fresh Debian machine (packages when run as root).
+#   make test   build with AddressSanitizer + UndefinedBehaviorSanitizer and run the whole suite
+#   make run    build and start the project's main job
+#   make bench  build with release flags and run the benchmarks
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+TEST_BUILD := build/asan
+RUN_BUILD := build/release
+BENCH_BUILD := build/bench
+
+.PHONY: all deps test run bench clean
+
+all: deps
+	cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
+	cmake --build $(RUN_BUILD) -j $(JOBS)
+
+deps:
+	@scripts/install-deps.sh
+
+test: deps
+	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DWITH_SANITIZERS=ON -DBUILD_TESTING=ON
+	cmake --build $(TEST_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  scripts/with-postgres.sh ctest --test-dir $(TEST_BUILD) --output-on-failure -j $(JOBS) --timeout 300
+
+run: all
+	@scripts/run.sh $(RUN_BUILD)
+
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DWITH_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@scripts/run-benchmarks.sh $(BENCH_BUILD)
+
+clean:
+	rm -rf build

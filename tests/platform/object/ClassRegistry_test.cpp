@@ -1,0 +1,111 @@
+// Tests of creation by ProgID: built-in classes, the registry file, and libraries loaded with dlopen.
+#include "platform/object/ClassRegistry.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+class Counter final : public Dispatch {
+public:
+    Variant Invoke(std::string_view name, InvokeKind kind, std::vector<Variant> args) override {
+        static const DispatchTable<Counter> table("Counter", {
+            {"Value", [](Counter& self, InvokeKind k, std::vector<Variant>& a) -> Variant {
+                 if (k == InvokeKind::PropertyPut) self.value_ = argument(a, 0, "Counter").as_int32();
+                 return Variant(self.value_);
+             }},
+        });
+        return table.invoke(*this, name, kind, args);
+    }
+    std::string type_name() const override { return "Counter"; }
+
+private:
+    int32_t value_ = 0;
+};
+
+class ClassRegistryTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/classreg.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        registry_.register_class("Test.Counter", [] { return std::make_shared<Counter>(); });
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string write_file(const std::string& text) {
+        const std::string path = dir_ + "/classes.conf";
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    int32_t create_error(std::string_view progid, std::string* description = nullptr) {
+        try {
+            registry_.create(progid);
+        } catch (const ComError& e) {
+            if (description) *description = e.description();
+            return e.number();
+        }
+        return 0;
+    }
+
+    std::string dir_;
+    ClassRegistry registry_;
+};
+
+TEST_F(ClassRegistryTest, BuiltInClassesAreFoundWhateverTheCase) {
+    registry_.load_file(dir_ + "/absent.conf");  // no file: no entries, built-ins still work
+    for (const char* progid : {"Test.Counter", "test.counter", "TEST.COUNTER"}) {
+        SCOPED_TRACE(progid);
+        const DispatchPtr object = registry_.create(progid);
+        ASSERT_TRUE(object);
+        EXPECT_EQ(object->type_name(), "Counter");
+    }
+    std::string why;
+    EXPECT_EQ(create_error("Test.Nothing", &why), kErrCannotCreate);
+    EXPECT_NE(why.find("Test.Nothing"), std::string::npos);
+}
+
+TEST_F(ClassRegistryTest, FileEntriesLoadTheirLibraryAndWinOverBuiltIns) {
+    registry_.load_file(write_file("# classes\n\n"
+                                   "Test.Greeter = " TEST_PLUGIN_PATH " : test_plugin_create\n"
+                                   "; the file replaces the built-in counter\n"
+                                   "Test.Counter = " TEST_PLUGIN_PATH " : test_plugin_create\n"));
+    const DispatchPtr greeter = registry_.create("Test.Greeter");
+    EXPECT_EQ(greeter->call("hello", {Variant("you")}), Variant("hello you"));
+    EXPECT_EQ(greeter->type_name(), "Greeter");
+
+    std::string why;
+    EXPECT_EQ(create_error("Test.Counter", &why), kErrCannotCreate);  // the library has no such class
+    EXPECT_NE(why.find("no class"), std::string::npos);
+}
+
+TEST_F(ClassRegistryTest, BrokenEntriesSayWhy) {
+    registry_.load_file(write_file("A.Missing = " + dir_ + "/nowhere.so : f\n"
+                                   "A.NoSymbol = " TEST_PLUGIN_PATH " : not_there\n"));
+    std::string why;
+    EXPECT_EQ(create_error("A.Missing", &why), kErrCannotCreate);
+    EXPECT_NE(why.find("nowhere.so"), std::string::npos);
+    EXPECT_EQ(create_error("A.NoSymbol", &why), kErrCannotCreate);
+    EXPECT_NE(why.find("not_there"), std::string::npos);
+}
+
+TEST_F(ClassRegistryTest, MalformedLinesAreRefusedWithTheirLineNumber) {
+    for (const char* text : {"Just.AName\n", "X = lib.so\n", " = lib.so : f\n", "X = : f\n"}) {
+        SCOPED_TRACE(text);
+        const std::string path = write_file(std::string("# comment\n") + text);
+        try {
+            registry_.load_file(path);
+            ADD_FAILURE() << "accepted";
+        } catch (const ComError& e) {
+            EXPECT_EQ(e.number(), kErrInvalidCall);
+            EXPECT_NE(e.description().find(path + ":2"), std::string::npos) << e.description();
+        }
+    }
+}
+
+}  // namespace
