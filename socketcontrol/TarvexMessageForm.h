@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 // A window procedure: (hWnd, uMsg, wParam, lParam) -> result.
 using WindowProc = int32_t (*)(int32_t hWnd, uint32_t uMsg, int32_t wParam, int32_t lParam);
@@ -32,9 +33,7 @@ private:
     void load();
 
     int32_t hwnd_ = 0;
-    WindowProc proc_ = &DefaultWindowProc;
-    struct Impl;
-    std::unique_ptr<Impl> impl_;  // the window of the message loop
+    WindowProc proc_ = &DefaultWindowProc;  // replaced by SetWindowLongA
 };
 
 // This thread's loaded MessageForm, or nullptr.

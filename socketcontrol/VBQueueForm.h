@@ -30,7 +30,7 @@ public:
     bool busy() const noexcept { return busy_; }
 
 private:
-    friend void load_forms();
+    friend void load_queue_form();
     VBQueueForm() = default;
     void load();  // makes the window and starts both timers
     int dispatch_one(const std::shared_ptr<VBWinMess>& record, int& step);
@@ -46,6 +46,11 @@ private:
 
 // This thread's loaded QueueForm, or nullptr.
 std::shared_ptr<VBQueueForm> QueueForm() noexcept;
+
+// Loads this thread's QueueForm (no-op when loaded) / unloads and forgets it. load_forms() and
+// unload_forms() (TarvexMessageForm.h) are what the control calls.
+void load_queue_form();
+void unload_queue_form() noexcept;
 
 // This thread's message queue (first in, first out), created empty on first use.
 std::deque<std::shared_ptr<VBWinMess>>& message_queue() noexcept;

@@ -145,6 +145,7 @@ private:
     void check_connected(const char* description) const;
     [[noreturn]] void raise_winsock(const char* description) const;
     [[noreturn]] static void raise_usage(const char* description);
+    static uint32_t message_window();  // MessageForm's window; 91 when the form is not loaded
     int32_t send_bytes(const void* data, int32_t length, int32_t flags, bool to_remote, const char* description);
     int32_t receive_into(void* buffer, int32_t length, int32_t flags, bool from_any, const char* description);
     void refresh_data_waiting();

@@ -1,0 +1,14 @@
+// Helper.cpp: the events-frozen question and the thread's Helper.
+#include "socketcontrol/Helper.h"
+
+bool Helper::EventsAreFrozen() {
+    const auto self = shared_from_this();  // the handler may let go of the thread's last reference
+    bool result = false;
+    events_.raise([&](HelperEvents& sink) { sink.AreEventsFrozen(result); });
+    return result;
+}
+
+std::shared_ptr<Helper> thread_helper() {
+    thread_local std::shared_ptr<Helper> helper = std::make_shared<Helper>();
+    return helper;
+}
