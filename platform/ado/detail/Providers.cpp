@@ -1,0 +1,32 @@
+// Providers.cpp: the table of back ends, chosen by the Connection's Provider text (case-insensitive).
+#include "platform/ado/AdoTypes.h"
+#include "platform/ado/detail/ConnectionString.h"
+#include "platform/ado/detail/Provider.h"
+#include "platform/ado/postgresql/PgProvider.h"
+#include "platform/ado/sqlite/SqliteProvider.h"
+
+namespace ado::detail {
+namespace {
+
+using Factory = std::unique_ptr<Provider> (*)(const Settings&);
+
+struct ProviderEntry {
+    const char* name;  // lower case
+    Factory make;
+};
+
+constexpr ProviderEntry kProviders[] = {
+    {"sqlite", &make_sqlite_provider},
+    {"postgresql", &make_pg_provider},
+};
+
+}  // namespace
+
+std::unique_ptr<Provider> open_provider(const std::string& provider_name, const Settings& settings) {
+    const std::string name = lower(provider_name);
+    for (const ProviderEntry& p : kProviders)
+        if (name == p.name) return p.make(settings);
+    throw ado_error(adErrProviderNotFound, kSourceConnection);
+}
+
+}  // namespace ado::detail

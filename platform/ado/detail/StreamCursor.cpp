@@ -1,0 +1,65 @@
+// StreamCursor.cpp: a forward-only cursor that holds one row at a time; see Cursor.h.
+#include "platform/ado/detail/Cursor.h"
+
+namespace ado::detail {
+
+StreamCursor::StreamCursor(std::unique_ptr<RowStream> stream,
+                           std::function<std::unique_ptr<RowStream>()> restart)
+    : stream_(std::move(stream)), restart_(std::move(restart)) {
+    fetch();
+    bof_ = eof_;  // an empty result is both BOF and EOF
+}
+
+void StreamCursor::fetch() {
+    RawRow row;
+    if (stream_ && stream_->next(row)) {
+        current_ = Record{std::move(row), false};
+        ++index_;
+        bof_ = eof_ = false;
+        return;
+    }
+    stream_.reset();  // the end: free the statement and its connection at once
+    eof_ = true;
+}
+
+void StreamCursor::move_next() {
+    if (added_) {  // leave the added record for the streamed row after the one it replaced
+        added_ = false;
+        const bool was_eof = saved_eof_;
+        saved_.reset();
+        if (was_eof) { eof_ = true; return; }
+    }
+    fetch();
+}
+
+// Going back to the start of a stream means running the statement again.
+void StreamCursor::move_first() {
+    added_ = false;
+    saved_.reset();
+    stream_.reset();
+    stream_ = restart_();
+    index_ = -1;
+    fetch();
+    if (eof_) bof_ = true;
+}
+
+void StreamCursor::add(Record record) {
+    if (!bof_ && !eof_ && !added_) saved_ = std::move(current_);
+    saved_eof_ = eof_;
+    current_ = std::move(record);
+    added_ = true;
+    bof_ = eof_ = false;
+}
+
+void StreamCursor::drop_added() {
+    added_ = false;
+    if (saved_) {
+        current_ = std::move(*saved_);
+        saved_.reset();
+    } else {
+        eof_ = true;
+        bof_ = index_ < 0;
+    }
+}
+
+}  // namespace ado::detail

@@ -1,0 +1,143 @@
+// SqliteConn.cpp: one SQLite connection; see SqliteConn.h.
+#include "platform/ado/sqlite/SqliteConn.h"
+
+#include <climits>
+
+#include "common/ComError.h"
+#include "platform/ado/AdoTypes.h"
+
+namespace ado::detail {
+namespace {
+
+constexpr const char* kSource = "SQLite";
+constexpr int kProgressOps = 1000;  // VM steps between deadline checks: cheap, yet well under a millisecond
+
+// SQLite result codes → ADO provider errors (extended codes keep the primary code in the low byte).
+int32_t ado_number(int rc) {
+    switch (rc & 0xff) {
+        case SQLITE_CONSTRAINT: return kDbIntegrityViolation;
+        case SQLITE_INTERRUPT: return kDbTimeout;
+        case SQLITE_MISMATCH:
+        case SQLITE_TOOBIG:
+        case SQLITE_RANGE: return kDbErrorsOccurred;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_CANTOPEN:
+        case SQLITE_IOERR:
+        case SQLITE_FULL:
+        case SQLITE_READONLY:
+        case SQLITE_CORRUPT:
+        case SQLITE_NOMEM: return kDbFail;
+        default: return kDbErrorsInCommand;
+    }
+}
+
+}  // namespace
+
+SqliteConn::SqliteConn(const std::string& uri, int flags, const Settings& settings)
+    : command_timeout_(settings.command_timeout) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI, nullptr);
+    db_.reset(raw);  // owned even on failure: the error text is only readable through it
+    if (rc != SQLITE_OK)
+        throw ComError(kDbFail, kSource, raw ? sqlite3_errmsg(raw) : "SQLite could not allocate a connection");
+    sqlite3_extended_result_codes(raw, 1);
+    // ConnectionTimeout bounds the wait for a database another connection has locked; 0 waits as long as
+    // it takes, as ADO's 0 means "no limit".
+    const int32_t t = settings.connection_timeout;
+    sqlite3_busy_timeout(raw, t <= 0 || t > INT_MAX / 1000 ? INT_MAX : t * 1000);
+    sqlite3_progress_handler(raw, kProgressOps, &SqliteConn::on_progress, this);
+}
+
+int SqliteConn::on_progress(void* self) noexcept {
+    auto* c = static_cast<SqliteConn*>(self);
+    if (!c->timing_ || std::chrono::steady_clock::now() < c->deadline_) return 0;
+    c->timed_out_ = true;
+    return 1;  // SQLite stops the statement with SQLITE_INTERRUPT
+}
+
+void SqliteConn::fail(int rc) const {
+    if ((rc & 0xff) == SQLITE_INTERRUPT && timed_out_) throw ado_error(kDbTimeout, kSource);
+    throw ComError(ado_number(rc), kSource, sqlite3_errmsg(db_.get()));
+}
+
+void SqliteConn::exec(const std::string& sql) {
+    const int rc = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) fail(rc);
+}
+
+SqliteStmt SqliteConn::prepare(const std::string& sql, size_t* tail) {
+    sqlite3_stmt* raw = nullptr;
+    const char* rest = nullptr;
+    const int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), static_cast<int>(sql.size()) , &raw, &rest);
+    SqliteStmt st(raw);
+    if (rc != SQLITE_OK) fail(rc);
+    if (tail) *tail = rest ? static_cast<size_t>(rest - sql.c_str()) : sql.size();
+    return st;
+}
+
+// Each step may run for CommandTimeout at most: a long statement is interrupted by the progress handler.
+bool SqliteConn::step(sqlite3_stmt* st) {
+    timed_out_ = false;
+    timing_ = command_timeout_.count() > 0;
+    deadline_ = std::chrono::steady_clock::now() + command_timeout_;
+    const int rc = sqlite3_step(st);
+    timing_ = false;
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    sqlite3_reset(st);  // ends the statement, so a failed one holds no transaction open
+    fail(rc);
+}
+
+std::vector<RawRow> SqliteConn::run(const std::string& sql, const std::vector<RawValue>& params) {
+    SqliteStmt st = prepare(sql);
+    bind_params(*this, st.get(), params);
+    std::vector<RawRow> rows;
+    while (step(st.get())) rows.push_back(read_row(st.get()));
+    return rows;
+}
+
+RawRow read_row(sqlite3_stmt* st) {
+    const int n = sqlite3_column_count(st);
+    RawRow row(n);
+    for (int i = 0; i < n; ++i) {
+        switch (sqlite3_column_type(st, i)) {
+            case SQLITE_INTEGER: row[i] = RawValue::of_integer(sqlite3_column_int64(st, i)); break;
+            case SQLITE_FLOAT: row[i] = RawValue::of_real(sqlite3_column_double(st, i)); break;
+            case SQLITE_TEXT:
+                row[i] = RawValue::of_text(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                                                       sqlite3_column_bytes(st, i)));
+                break;
+            case SQLITE_BLOB: {
+                const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
+                row[i] = RawValue::of_text(std::string(p ? p : "", sqlite3_column_bytes(st, i)),
+                                           RawValue::Type::Blob);
+                break;
+            }
+            default: break;  // NULL
+        }
+    }
+    return row;
+}
+
+void bind_params(const SqliteConn& conn, sqlite3_stmt* st, const std::vector<RawValue>& params) {
+    for (size_t i = 0; i < params.size(); ++i) {
+        const RawValue& v = params[i];
+        const int at = static_cast<int>(i + 1);
+        int rc = SQLITE_OK;
+        switch (v.type) {
+            case RawValue::Type::Null: rc = sqlite3_bind_null(st, at); break;
+            case RawValue::Type::Integer: rc = sqlite3_bind_int64(st, at, v.integer); break;
+            case RawValue::Type::Real: rc = sqlite3_bind_double(st, at, v.real); break;
+            case RawValue::Type::Text:
+                rc = sqlite3_bind_text64(st, at, v.text.data(), v.text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+                break;
+            case RawValue::Type::Blob:
+                rc = sqlite3_bind_blob64(st, at, v.text.data(), v.text.size(), SQLITE_TRANSIENT);
+                break;
+        }
+        if (rc != SQLITE_OK) conn.fail(rc);
+    }
+}
+
+}  // namespace ado::detail

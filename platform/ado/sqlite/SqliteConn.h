@@ -1,0 +1,53 @@
+// SqliteConn.h: one SQLite connection with the owning handle types, CommandTimeout enforced through a
+// progress handler, ConnectionTimeout as the busy timeout, and SQLite errors raised as ADO provider errors.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ado/detail/Provider.h"
+
+namespace ado::detail {
+
+// sqlite3_close_v2 cannot fail: with statements still open it waits for the last finalize.
+struct SqliteClose {
+    void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
+};
+struct SqliteFinalize {
+    void operator()(sqlite3_stmt* st) const noexcept { sqlite3_finalize(st); }
+};
+using SqliteDb = std::unique_ptr<sqlite3, SqliteClose>;
+using SqliteStmt = std::unique_ptr<sqlite3_stmt, SqliteFinalize>;
+
+class SqliteConn final {
+public:
+    // Opens `uri` (SQLITE_OPEN_URI is always on). Raises E_FAIL with SQLite's text when it cannot.
+    SqliteConn(const std::string& uri, int flags, const Settings& settings);
+    SqliteConn(const SqliteConn&) = delete;  // the progress handler holds `this`
+    SqliteConn& operator=(const SqliteConn&) = delete;
+    sqlite3* get() const noexcept { return db_.get(); }
+
+    void exec(const std::string& sql);                           // statements without results
+    SqliteStmt prepare(const std::string& sql, size_t* tail = nullptr);  // tail: offset after the first one
+    bool step(sqlite3_stmt* st);                                 // true: a row; false: done
+    std::vector<RawRow> run(const std::string& sql, const std::vector<RawValue>& params);
+
+    [[noreturn]] void fail(int rc) const;  // the ADO provider error for rc and this connection's message
+
+private:
+    static int on_progress(void* self) noexcept;
+    SqliteDb db_;
+    std::chrono::seconds command_timeout_;                // 0: none
+    std::chrono::steady_clock::time_point deadline_{};   // of the step in progress
+    bool timing_ = false;
+    bool timed_out_ = false;
+};
+
+RawRow read_row(sqlite3_stmt* st);
+void bind_params(const SqliteConn& conn, sqlite3_stmt* st, const std::vector<RawValue>& params);
+
+}  // namespace ado::detail

@@ -1,0 +1,218 @@
+// SqliteProvider.cpp: the "SQLite" back end.
+//
+// Connections: one write connection per Connection runs Execute, buffered cursors (read to the end at
+// once), keyset re-reads and optimistic edits, so it never keeps a statement unfinished and every write
+// commits at once. A forward-only cursor streams through a connection of its own (from a small pool),
+// so its unfinished statement keeps a read snapshot on that connection only. Files use the WAL journal so
+// readers and the writer do not block each other. ":memory:" becomes a named shared-cache database, one per
+// Connection, which every connection of that Connection opens; there readers use read_uncommitted so
+// they take no table locks that would block the writer.
+// Pessimistic edits hold BEGIN IMMEDIATE on a pooled connection: SQLite locks the whole database for
+// writing, so other writers wait (busy timeout) or fail until the edit is written or dropped.
+#include "platform/ado/sqlite/SqliteProvider.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "common/ComError.h"
+#include "platform/ado/AdoTypes.h"
+#include "platform/ado/detail/ConnectionString.h"
+#include "platform/ado/sqlite/SqliteConn.h"
+#include "platform/ado/sqlite/SqliteSchema.h"
+
+namespace ado::detail {
+namespace {
+
+constexpr size_t kMaxIdle = 4;  // pooled connections kept for streams and lock sessions
+
+// Idle connections; streams and lock sessions hand theirs back if the provider still exists.
+struct Pool {
+    std::vector<std::unique_ptr<SqliteConn>> idle;
+    void give_back(std::unique_ptr<SqliteConn> conn) {
+        if (idle.size() < kMaxIdle) idle.push_back(std::move(conn));
+    }
+};
+
+class SqliteStream final : public RowStream {
+public:
+    SqliteStream(std::unique_ptr<SqliteConn> conn, SqliteStmt st, std::weak_ptr<Pool> pool)
+        : conn_(std::move(conn)), st_(std::move(st)), pool_(std::move(pool)) {}
+    ~SqliteStream() override {
+        st_.reset();  // finalize first: the connection goes back without an open read transaction
+        if (auto pool = pool_.lock()) pool->give_back(std::move(conn_));
+    }
+    bool next(RawRow& row) override {
+        if (!conn_->step(st_.get())) return false;
+        row = read_row(st_.get());
+        return true;
+    }
+
+private:
+    std::unique_ptr<SqliteConn> conn_;
+    SqliteStmt st_;
+    std::weak_ptr<Pool> pool_;
+};
+
+class SqliteLock final : public LockSession {
+public:
+    SqliteLock(std::unique_ptr<SqliteConn> conn, std::weak_ptr<Pool> pool)
+        : conn_(std::move(conn)), pool_(std::move(pool)) {
+        conn_->exec("BEGIN IMMEDIATE");
+    }
+    ~SqliteLock() override {
+        if (!done_ && sqlite3_exec(conn_->get(), "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+        if (auto pool = pool_.lock()) pool->give_back(std::move(conn_));
+    }
+    std::vector<RawRow> run(const std::string& sql, const std::vector<RawValue>& params) override {
+        return conn_->run(sql, params);
+    }
+    void commit() override {
+        conn_->exec("COMMIT");
+        done_ = true;
+    }
+
+private:
+    std::unique_ptr<SqliteConn> conn_;
+    std::weak_ptr<Pool> pool_;
+    bool done_ = false;
+};
+
+bool starts_with_word(const char* sql, const char* word) {
+    while (*sql && std::isspace(static_cast<unsigned char>(*sql))) ++sql;
+    for (; *word; ++word, ++sql)
+        if (std::tolower(static_cast<unsigned char>(*sql)) != *word) return false;
+    return !std::isalnum(static_cast<unsigned char>(*sql));
+}
+
+// ADO's RecordsAffected: rows changed by a data change, -1 for statements that return rows or change no
+// data (DDL, PRAGMA, transactions).
+int32_t records_affected(sqlite3* db, sqlite3_stmt* st) {
+    if (sqlite3_column_count(st) > 0) return -1;
+    const char* sql = sqlite3_sql(st);
+    for (const char* word : {"insert", "update", "delete", "replace"})
+        if (starts_with_word(sql, word)) return sqlite3_changes(db);
+    if (starts_with_word(sql, "with") && !sqlite3_stmt_readonly(st)) return sqlite3_changes(db);
+    return -1;
+}
+
+class SqliteProvider final : public Provider {
+public:
+    explicit SqliteProvider(const Settings& settings);
+    int32_t execute(const std::string& sql) override;
+    std::optional<QueryResult> query(const std::string& sql, bool streaming) override;
+    std::vector<RawRow> run(const std::string& sql, const std::vector<RawValue>& params) override {
+        return write_->run(sql, params);
+    }
+    std::unique_ptr<LockSession> begin_lock() override {
+        return std::make_unique<SqliteLock>(take_connection(), pool_);
+    }
+    std::string placeholder(size_t number) const override { return "?" + std::to_string(number); }
+    std::string equal_or_both_null(const std::string& column, const ColumnInfo&,
+                                   const std::string& placeholder) const override {
+        return column + " IS " + placeholder;
+    }
+    std::string row_lock_clause() const override { return ""; }  // the lock session holds the database
+    const char* source() const override { return "SQLite"; }
+
+private:
+    std::unique_ptr<SqliteConn> open_connection() const;
+    std::unique_ptr<SqliteConn> take_connection();
+    Settings settings_;
+    std::string uri_;
+    bool memory_ = false;
+    std::unique_ptr<SqliteConn> write_;
+    std::shared_ptr<Pool> pool_ = std::make_shared<Pool>();
+};
+
+// "Data Source=<path>"; a string without "=" is taken as the path itself.
+std::string data_source(const std::string& text) {
+    if (text.find('=') == std::string::npos) return text;
+    for (const auto& [key, value] : parse_connection_string(text))
+        if (key == "data source") return value;
+    throw ComError(kDbFail, "SQLite", "The connection string has no Data Source.");
+}
+
+std::string unique_memory_name() {
+    static std::atomic<unsigned> counter{0};
+    return "file:ado-memory-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
+           "?mode=memory&cache=shared";
+}
+
+SqliteProvider::SqliteProvider(const Settings& settings) : settings_(settings) {
+    const std::string source = data_source(settings.connection_string);
+    if (source.empty()) throw ComError(kDbFail, "SQLite", "The connection string has no Data Source.");
+    memory_ = source == ":memory:";
+    uri_ = memory_ ? unique_memory_name() : source;
+    write_ = open_connection();
+    // WAL: readers and the writer proceed together, and a commit costs one append instead of a journal
+    // rewrite. synchronous=NORMAL syncs at checkpoints only: a commit survives a crash of the process,
+    // and the last commits may be lost on power failure, never the database's consistency.
+    if (!memory_) write_->exec("PRAGMA journal_mode=WAL");
+}
+
+std::unique_ptr<SqliteConn> SqliteProvider::open_connection() const {
+    auto conn = std::make_unique<SqliteConn>(uri_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, settings_);
+    conn->exec(memory_ ? "PRAGMA read_uncommitted=1" : "PRAGMA synchronous=NORMAL");
+    return conn;
+}
+
+std::unique_ptr<SqliteConn> SqliteProvider::take_connection() {
+    if (pool_->idle.empty()) return open_connection();
+    std::unique_ptr<SqliteConn> conn = std::move(pool_->idle.back());
+    pool_->idle.pop_back();
+    return conn;
+}
+
+int32_t SqliteProvider::execute(const std::string& sql) {
+    int32_t affected = -1;
+    for (size_t offset = 0; offset < sql.size();) {
+        size_t tail = 0;
+        SqliteStmt st = write_->prepare(sql.substr(offset), &tail);
+        offset += tail;
+        if (!st) continue;  // blanks or a comment
+        while (write_->step(st.get())) {
+        }
+        affected = records_affected(write_->get(), st.get());
+    }
+    return affected;
+}
+
+// Prepares on the write connection to learn what the statement is. Statements without rows run there;
+// read-only ones asked as a stream are prepared again on a pooled connection of their own; the rest
+// are read to the end at once.
+std::optional<QueryResult> SqliteProvider::query(const std::string& sql, bool streaming) {
+    size_t tail = 0;
+    SqliteStmt st = write_->prepare(sql, &tail);
+    if (sql.find_first_not_of(" \t\r\n;", tail) != std::string::npos)
+        throw ComError(kDbErrorsInCommand, "SQLite", "A cursor's source must be a single statement.");
+    if (!st) return std::nullopt;
+    if (sqlite3_column_count(st.get()) == 0) {
+        while (write_->step(st.get())) {
+        }
+        return std::nullopt;
+    }
+    QueryResult result;
+    result.columns = describe_columns(st.get());
+    result.table = trace_table(*write_, st.get());
+    if (streaming && sqlite3_stmt_readonly(st.get())) {
+        st.reset();
+        std::unique_ptr<SqliteConn> conn = take_connection();
+        SqliteStmt own = conn->prepare(sql);
+        result.stream = std::make_unique<SqliteStream>(std::move(conn), std::move(own), pool_);
+        return result;
+    }
+    while (write_->step(st.get())) result.rows.push_back(read_row(st.get()));
+    return result;
+}
+
+}  // namespace
+
+std::unique_ptr<Provider> make_sqlite_provider(const Settings& settings) {
+    return std::make_unique<SqliteProvider>(settings);
+}
+
+}  // namespace ado::detail

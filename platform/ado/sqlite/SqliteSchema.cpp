@@ -1,0 +1,91 @@
+// SqliteSchema.cpp: column kinds and base-table tracing for SQLite; see SqliteSchema.h.
+#include "platform/ado/sqlite/SqliteSchema.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <string>
+
+#include "platform/ado/detail/ConnectionString.h"
+
+namespace ado::detail {
+namespace {
+
+struct KindRule {
+    const char* fragment;  // upper-case text the declared type contains
+    ColumnKind kind;
+};
+
+// In this order, the first match wins; SQLite's own affinity rules put "INT" first.
+constexpr KindRule kKindRules[] = {
+    {"BOOL", ColumnKind::Boolean},       {"INT", ColumnKind::Integer},      {"CHAR", ColumnKind::Text},
+    {"CLOB", ColumnKind::Text},          {"TEXT", ColumnKind::Text},        {"BLOB", ColumnKind::Blob},
+    {"REAL", ColumnKind::Double},        {"FLOA", ColumnKind::Double},      {"DOUB", ColumnKind::Double},
+    {"MONEY", ColumnKind::Currency},     {"CURRENCY", ColumnKind::Currency}, {"DATETIME", ColumnKind::DateTime},
+    {"TIMESTAMP", ColumnKind::DateTime}, {"DATE", ColumnKind::Date},        {"TIME", ColumnKind::Time},
+    {"NUMERIC", ColumnKind::Double},     {"DECIMAL", ColumnKind::Double},
+};
+
+ColumnKind kind_of(const char* declared) {
+    if (!declared) return ColumnKind::Untyped;
+    std::string upper(declared);
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+    if (upper == "BIT") return ColumnKind::Boolean;
+    for (const KindRule& r : kKindRules)
+        if (upper.find(r.fragment) != std::string::npos) return r.kind;
+    return ColumnKind::Untyped;
+}
+
+std::string text_or_empty(const char* p) { return p ? p : ""; }
+
+}  // namespace
+
+std::string quote_identifier(const std::string& name) {
+    std::string q = "\"";
+    for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return q + "\"";
+}
+
+std::vector<ColumnInfo> describe_columns(sqlite3_stmt* st) {
+    std::vector<ColumnInfo> columns(sqlite3_column_count(st));
+    for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
+        columns[i].name = text_or_empty(sqlite3_column_name(st, i));
+        columns[i].kind = kind_of(sqlite3_column_decltype(st, i));
+    }
+    return columns;
+}
+
+// Every column must come straight from the same table, and the table's declared primary key must be among
+// them; a table keyed only by its hidden rowid cannot be traced (the rowid is not in the result).
+std::optional<TableInfo> trace_table(SqliteConn& conn, sqlite3_stmt* st) {
+    const int n = sqlite3_column_count(st);
+    std::string database, table;
+    TableInfo info;
+    for (int i = 0; i < n; ++i) {
+        const char* db = sqlite3_column_database_name(st, i);
+        const char* tab = sqlite3_column_table_name(st, i);
+        const char* origin = sqlite3_column_origin_name(st, i);
+        if (!db || !tab || !origin) return std::nullopt;
+        if (i == 0) database = db, table = tab;
+        if (database != db || table != tab) return std::nullopt;
+        info.columns.push_back(quote_identifier(origin));
+    }
+    if (n == 0) return std::nullopt;
+    std::map<int, std::string> key_columns;  // position in the key → column name
+    const std::string pragma = "PRAGMA " + quote_identifier(database) + ".table_info(" + quote_identifier(table) + ")";
+    for (const RawRow& row : conn.run(pragma, {}))
+        if (row.size() >= 6 && row[5].type == RawValue::Type::Integer && row[5].integer > 0)
+            key_columns[static_cast<int>(row[5].integer)] = row[1].text;
+    if (key_columns.empty()) return std::nullopt;
+    for (const auto& [position, name] : key_columns) {
+        int found = -1;
+        for (int i = 0; i < n && found < 0; ++i)
+            if (lower(sqlite3_column_origin_name(st, i)) == lower(name)) found = i;
+        if (found < 0) return std::nullopt;
+        info.key.push_back(static_cast<size_t>(found));
+    }
+    info.table = quote_identifier(database) + "." + quote_identifier(table);
+    return info;
+}
+
+}  // namespace ado::detail
