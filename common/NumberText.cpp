@@ -30,27 +30,21 @@ std::string_view scientific(char* buf, size_t size, double value, int precision)
     return std::string_view(buf, static_cast<size_t>(res.ptr - buf));
 }
 
-// True when |value| lies exactly half-way between two 15-digit neighbours. Only values whose 17-digit
-// form reads "…50" can be; for those the exact expansion (at most 767 significant digits) decides.
-bool is_exact_tie(double value) {
-    char buf[800];
-    std::string digits;
-    int exponent = 0;
-    split_scientific(scientific(buf, sizeof buf, std::fabs(value), 16), digits, exponent);
-    if (digits[15] != '5' || digits[16] != '0') return false;
-    split_scientific(scientific(buf, sizeof buf, std::fabs(value), 780), digits, exponent);
-    return digits[15] == '5' && digits.find_first_not_of('0', 16) == std::string::npos;
-}
-
 }  // namespace
 
+// The 17-digit form decides the 15-digit rounding on its own unless its 16th and 17th digits read
+// "50": the exact value may then be a tie (rounded up: away from zero) or just below one ("…4999…"
+// rounded up to "…50"), and the exact expansion, at most 767 significant digits, decides.
 SignificantDigits significant_digits(double value) {
     SignificantDigits out;
     out.negative = value < 0;
     char buf[800];
-    if (is_exact_tie(value)) {  // take 15 digits and round the magnitude up
+    split_scientific(scientific(buf, sizeof buf, std::fabs(value), 16), out.digits, out.exponent);
+    if (out.digits[15] == '5' && out.digits[16] == '0')
         split_scientific(scientific(buf, sizeof buf, std::fabs(value), 780), out.digits, out.exponent);
-        out.digits.resize(15);
+    const bool up = out.digits[15] >= '5';
+    out.digits.resize(15);
+    if (up) {
         size_t k = out.digits.size();
         while (k > 0 && out.digits[k - 1] == '9') out.digits[--k] = '0';
         if (k == 0) {
@@ -59,8 +53,6 @@ SignificantDigits significant_digits(double value) {
         } else {
             ++out.digits[k - 1];
         }
-    } else {
-        split_scientific(scientific(buf, sizeof buf, std::fabs(value), 14), out.digits, out.exponent);
     }
     const size_t last = out.digits.find_last_not_of('0');
     out.digits.resize(last == std::string::npos ? 1 : last + 1);

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+#include <random>
 
 #include "tests/common/ConversionsTestSupport.h"
 
@@ -49,6 +53,47 @@ TEST(Conversions, DoubleTextHasFifteenDigitsAndSwitchesToScientific) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(double_text(c.value), c.text);
         EXPECT_EQ(to_text(Variant(c.value)), c.text);
+    }
+}
+
+// The 15 leading digits of |value| from its exact expansion, rounded half up, read back as a double.
+double fifteen_digits_exactly(double value) {
+    char exact[1000];
+    std::snprintf(exact, sizeof exact, "%.780e", std::fabs(value));  // glibc prints the exact expansion
+    std::string digits = std::string(1, exact[0]) + std::string(exact + 2, 15);
+    const char* e = std::strchr(exact, 'e');
+    int exponent = std::atoi(e + 1);
+    if (digits[15] >= '5') {
+        int k = 14;
+        while (k >= 0 && digits[k] == '9') digits[k--] = '0';
+        if (k < 0) {
+            digits.insert(digits.begin(), '1');
+            ++exponent;
+        } else {
+            ++digits[k];
+        }
+    }
+    digits.resize(15);
+    const std::string text = digits + "e" + std::to_string(exponent - 14);
+    double out = 0;
+    std::from_chars(text.data(), text.data() + text.size(), out);
+    return out;
+}
+
+TEST(Conversions, DoubleTextRoundsLikeTheExactExpansion) {
+    // Exact binary fractions with 16 or more digits hit ties at the 15th digit; their neighbours are
+    // a hair off a tie and must not be rounded as one.
+    std::mt19937_64 random(20261206);
+    for (int i = 0; i < 4000; ++i) {
+        const double base = std::ldexp(static_cast<double>(random() >> 11), -static_cast<int>(random() % 64));
+        for (double value : {base, std::nextafter(base, 0.0), std::nextafter(base, INFINITY), -base}) {
+            if (value == 0) continue;
+            const std::string text = double_text(value);
+            SCOPED_TRACE(text);
+            double printed = 0;
+            std::from_chars(text.data() + (value < 0 ? 1 : 0), text.data() + text.size(), printed);
+            ASSERT_EQ(printed, fifteen_digits_exactly(value));
+        }
     }
 }
 
