@@ -30,6 +30,8 @@ double to_date(const Variant& value);            // CDate: text forms below, num
 
 // Text parsed as a whole number the way CDbl reads it (blanks around, signs before or after, "$",
 // thousands separators, one decimal point, exponent, parentheses, &H and &O); nullopt when it is not one.
+// Text beyond the double range also gives nullopt (to_double tells the two apart: 6 versus 13); &H and
+// &O text gives its unsigned value ("&HFFFF" is 65535 here, -1 through to_int16).
 std::optional<double> parse_number(std::string_view text);
 
 // Text to a date serial (CDate of text): en-US forms ("12/6/2026", "Dec 6, 2026", "3:04:05 PM",

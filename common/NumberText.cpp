@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 #include "common/Conversions.h"
 #include "common/ConversionsDetail.h"
@@ -15,35 +16,45 @@ namespace vb {
 namespace detail {
 namespace {
 
-// Splits "d.ddddde±xx" from std::to_chars into its digits and exponent.
-void split_scientific(std::string_view text, std::string& digits, int& exponent) {
-    digits.clear();
-    size_t i = 0;
-    for (; i < text.size() && text[i] != 'e'; ++i)
-        if (text[i] >= '0' && text[i] <= '9') digits.push_back(text[i]);
-    exponent = 0;
-    std::from_chars(text.data() + i + (text[i + 1] == '+' ? 2 : 1), text.data() + text.size(), exponent);
-}
+// The first (up to 17) digits and the exponent of scientific text from std::to_chars.
+struct Leading {
+    char digits[17];
+    int count = 0;  // digits of the text, counting only the first 17
+    int exponent = 0;
+};
 
-std::string_view scientific(char* buf, size_t size, double value, int precision) {
-    const auto res = std::to_chars(buf, buf + size, value, std::chars_format::scientific, precision);
-    return std::string_view(buf, static_cast<size_t>(res.ptr - buf));
+Leading scientific(double magnitude, std::optional<int> precision) {
+    char buf[800];  // 780 decimals: the exact expansion of any double fits
+    const auto res = precision ? std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific, *precision)
+                               : std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific);
+    Leading out;
+    const char* p = buf;
+    for (; *p != 'e'; ++p)
+        if (*p != '.' && out.count < 17) out.digits[out.count++] = *p;
+    std::from_chars(p + (p[1] == '+' ? 2 : 1), res.ptr, out.exponent);
+    return out;
 }
 
 }  // namespace
 
-// The 17-digit form decides the 15-digit rounding on its own unless its 16th and 17th digits read
-// "50": the exact value may then be a tie (rounded up: away from zero) or just below one ("…4999…"
-// rounded up to "…50"), and the exact expansion, at most 767 significant digits, decides.
+// The shortest text that reads back as the value is the answer when it has 15 digits or fewer: the
+// value lies closer to it than to any other 15-digit number. Otherwise the 17-digit form decides the
+// rounding unless its 16th and 17th digits read "50": the exact value may then be a tie (rounded up:
+// away from zero) or just below one ("…4999…" rounded up to "…50"), and the exact expansion decides.
 SignificantDigits significant_digits(double value) {
+    const double magnitude = std::fabs(value);
+    Leading lead = scientific(magnitude, std::nullopt);
+    bool up = false;
+    if (lead.count > 15) {
+        lead = scientific(magnitude, 16);
+        if (lead.digits[15] == '5' && lead.digits[16] == '0') lead = scientific(magnitude, 780);
+        up = lead.digits[15] >= '5';
+        lead.count = 15;
+    }
     SignificantDigits out;
     out.negative = value < 0;
-    char buf[800];
-    split_scientific(scientific(buf, sizeof buf, std::fabs(value), 16), out.digits, out.exponent);
-    if (out.digits[15] == '5' && out.digits[16] == '0')
-        split_scientific(scientific(buf, sizeof buf, std::fabs(value), 780), out.digits, out.exponent);
-    const bool up = out.digits[15] >= '5';
-    out.digits.resize(15);
+    out.exponent = lead.exponent;
+    out.digits.assign(lead.digits, static_cast<size_t>(lead.count));
     if (up) {
         size_t k = out.digits.size();
         while (k > 0 && out.digits[k - 1] == '9') out.digits[--k] = '0';
