@@ -5,6 +5,7 @@
 // reach 64-bit and currency targets exactly: text is scaled in decimal and currency in integers, never
 // through a double that would drop digits beyond 2^53.
 #include <cmath>
+#include <cstdlib>
 
 #include "common/ComError.h"
 #include "common/Conversions.h"

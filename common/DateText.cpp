@@ -27,7 +27,7 @@ std::string two_digits(int value) {
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 

@@ -66,7 +66,7 @@ public:
             skip_blanks();
         }
         if (i_ != s_.size()) return std::nullopt;
-        return out_;
+        return std::move(out_);
     }
 
 private:
@@ -87,7 +87,7 @@ private:
         if (i_ == start) return std::nullopt;
         skip_blanks();
         if (i_ != s_.size()) return std::nullopt;
-        return out_;
+        return std::move(out_);
     }
 
     void push_digit(char c, bool fraction) {
