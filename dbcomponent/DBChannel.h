@@ -1,0 +1,57 @@
+// DBChannel.h: one cursor over the process's shared connection, with an error list. See DBChannel.cpp for
+// the error contract: no member ever throws; a failure becomes an entry that DError shows.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/Variant.h"
+#include "dbcomponent/ErrorList.h"
+#include "platform/ado/Recordset.h"
+#include "platform/object/Dispatch.h"
+
+class DBChannel final : public Dispatch {
+public:
+    // Channels are handed out by DBConnect::Channel; creating one sets the field separator again.
+    DBChannel();
+    ~DBChannel() override;
+
+    // The system's members, in dispatch order. None of them throws.
+    std::string DError() const;                        // oldest error entry, or ""
+    void ErrClear();                                   // empties the error list
+    Variant Fields(const Variant& Desc);               // value of field Desc (name or zero-based ordinal)
+    void Fields(const Variant& Desc, const Variant& value);
+    void Add();                                        // AddNew
+    void Update();
+    void Delete();                                     // the current record only
+    void OpenCursor(const std::string& sel, int32_t cursortype, int32_t locktype);
+    int16_t Direct(const std::string& sel);            // records affected, 0 on failure
+    void CloseCursor();
+    bool TestCursor();                                 // EOF or BOF; false on failure
+    Variant Move(const std::string& retn);             // "next", "last", "top"/"first", "prev"; always Empty
+    int16_t RowCount();                                // RecordCount, -1 when unknown, 0 on failure
+    // p1 … p12 as names[0] … names[11]: p1 is always read, later empty names are skipped. More than 12
+    // names is refused with an error entry (450), as a call with too many arguments would be.
+    std::string All(const std::vector<std::string>& names);
+
+    // Late binding: the members above by name (case-insensitive); "" and "Fields" are the default member.
+    // Unknown names raise 438; every other failure, including an argument that cannot be converted, is
+    // recorded in the error list like a failure of the member itself.
+    Variant Invoke(std::string_view name, InvokeKind kind, std::vector<Variant> args) override;
+    std::string type_name() const override { return "DBChannel"; }
+
+    static constexpr size_t kMaxAllNames = 12;
+
+private:
+    static const DispatchTable<DBChannel>& dispatch_table();
+    void DoMove(ado::Recordset& rs, const std::string& keyword);
+    ado::Recordset& recordset();   // created closed on first use, never replaced
+    void append_all_rows(ado::Recordset& rs, const std::vector<std::string>& names, std::string& out,
+                         bool& any_cell);
+
+    std::unique_ptr<ado::Recordset> recordset_;   // the channel's one cursor
+    ErrorList errors_;                            // oldest first; only ErrClear empties it
+};
