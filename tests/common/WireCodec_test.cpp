@@ -106,9 +106,8 @@ TEST(WireCodec, GetNextTakesTokensOffTheFront) {
 }
 
 TEST(WireCodec, TokensAfterTheEndAreEmpty) {
-    std::string_view rest = "open" + kStx + "select 1";
-    std::string buffer(rest);
-    rest = buffer;
+    const std::string request = "open" + kStx + "select 1";
+    std::string_view rest = request;
     EXPECT_EQ(wire::next_token(rest), "open");
     EXPECT_EQ(wire::next_token(rest), "select 1");
     EXPECT_EQ(wire::next_token(rest), "");
