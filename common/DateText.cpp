@@ -123,8 +123,10 @@ std::optional<std::vector<Token>> tokenize(std::string_view s) {
         const char c = s[i];
         if (is_digit(c)) {
             int value = 0, width = 0;
-            for (; i < s.size() && is_digit(s[i]); ++i, ++width) value = value * 10 + (s[i] - '0');
-            if (width > 4) return std::nullopt;
+            for (; i < s.size() && is_digit(s[i]); ++i, ++width) {
+                if (width == 4) return std::nullopt;  // no date part has more than four digits
+                value = value * 10 + (s[i] - '0');
+            }
             tokens.push_back({Kind::Number, value, width});
         } else if (is_letter(c)) {
             const size_t start = i;
@@ -211,6 +213,8 @@ std::optional<Ymd> read_date(const std::vector<Token>& t, size_t begin, size_t e
     if (need_element) return std::nullopt;  // trailing separator or nothing at all
     const auto small = [](const Token& n) { return n.width <= 2; };
     if (month_name != 0) {
+        if (numbers.size() == 2 && month_position == 1 && !small(numbers[0]))  // "2026 Dec 6"
+            return Ymd{numbers[0].value, month_name, numbers[1].value};
         if (numbers.size() == 2 && month_position < 2) return Ymd{window_year(numbers[1]), month_name, numbers[0].value};
         if (numbers.size() == 1) {  // "Dec 6" this year; "Jan 35" is January 1935
             if (small(numbers[0]) && numbers[0].value >= 1 && numbers[0].value <= 31)
