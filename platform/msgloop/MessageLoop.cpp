@@ -23,7 +23,6 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -53,6 +52,37 @@ struct Item {
     uint32_t wparam = 0;
     int32_t lparam = 0;
     std::function<void()> task;
+};
+
+// The FIFO: a ring over a vector that only grows (doubling), so that a steady flow of messages costs
+// no allocation at all (std::deque allocates and frees a block every few entries).
+class ItemRing {
+public:
+    bool empty() const noexcept { return size_ == 0; }
+    size_t size() const noexcept { return size_; }
+    void push_back(Item item) {
+        if (size_ == slots_.size()) grow();
+        slots_[(head_ + size_) & (slots_.size() - 1)] = std::move(item);
+        ++size_;
+    }
+    Item pop_front() {
+        Item item = std::move(slots_[head_]);
+        slots_[head_].task = nullptr;
+        head_ = (head_ + 1) & (slots_.size() - 1);
+        --size_;
+        return item;
+    }
+
+private:
+    void grow() {
+        std::vector<Item> bigger(slots_.empty() ? 64 : slots_.size() * 2);
+        for (size_t i = 0; i < size_; ++i) bigger[i] = std::move(slots_[(head_ + i) & (slots_.size() - 1)]);
+        slots_.swap(bigger);
+        head_ = 0;
+    }
+    std::vector<Item> slots_;   // size is 0 or a power of two
+    size_t head_ = 0;
+    size_t size_ = 0;
 };
 
 std::atomic<uint32_t> g_next_hwnd{1};
@@ -130,7 +160,7 @@ struct MessageLoop::Impl {
     UniqueFd epoll;
     UniqueFd timer_fd;
     std::shared_ptr<LoopShared> shared = std::make_shared<LoopShared>();
-    std::deque<Item> queue;
+    ItemRing queue;
     bool wake_signalled = false;   // owner-side: our own write to the eventfd is still unread
     std::unordered_map<Hwnd, std::shared_ptr<WindowProc>> windows;
     std::vector<Timer> timers;
@@ -190,8 +220,7 @@ struct MessageLoop::Impl {
     bool deliver_queue() {
         bool ran = false;
         for (size_t budget = kDeliveryBudget; budget > 0 && !queue.empty(); --budget) {
-            Item item = std::move(queue.front());
-            queue.pop_front();
+            Item item = queue.pop_front();
             deliver(item);
             ran = true;
         }

@@ -13,9 +13,9 @@
 // - One message per event; posting only queues on the thread's pump.
 //
 // epoll is level-triggered (see msgloop). The interest set follows the flags above lazily: calls of the
-// application only ever add bits (the first recv after an FD_READ puts EPOLLIN back); a bit that is no
-// longer wanted is removed when it actually fires. When the application reads within the same pass as
-// the FD_READ (the normal case) the interest never changes, so a busy connection costs no epoll_ctl.
+// application only ever add bits, and a bit is removed only when it fires while already unwanted (an
+// FD_READ that nobody has answered by the next pass). When the application reads within the same pass
+// as its FD_READ (the normal case) the interest never changes, so a busy connection costs no epoll_ctl.
 //
 // Limitation: after a local shutdown(SD_RECEIVE or SD_BOTH) Linux reports the socket as at end of
 // input, which is not the peer closing; such sockets stop watching for input, so no FD_CLOSE follows.
@@ -167,6 +167,7 @@ void connect_finished(SocketRecord& r, int32_t error) {
 
 void SocketRecord::on_fd_ready(int, uint32_t events) {
     SocketRecord& r = *this;
+    const uint32_t before = wanted(r);
     switch (r.state) {
     case SockState::connecting:
         if (events & (io::kOut | io::kErr | io::kHup)) connect_finished(r, pending_socket_error(r));
@@ -181,7 +182,11 @@ void SocketRecord::on_fd_ready(int, uint32_t events) {
         serve_connected(r, events);
         break;
     }
-    update_interest(r, true);
+    // Lazy narrowing: a bit that fired while it was already unwanted is dropped now; one that fired and
+    // was served stays registered, since the application normally re-enables it within this pass.
+    const uint32_t stale = events & r.registered & ~before;
+    const uint32_t next = (r.registered & ~stale) | wanted(r);
+    if (next != r.registered) apply_interest(r, next);
 }
 
 void after_recv(SocketRecord& r, int result, int len, int flags) {
