@@ -14,7 +14,8 @@
 //   a socket non-blocking and posts notifications to a msgloop window: wParam = socket handle,
 //   lParam = event bit in the low word, WSA error in the high word, one event per message. The
 //   posting and re-enabling rules are those of Windows (see AsyncSelect.cpp). Posting only queues;
-//   nothing of the caller runs inside these functions.
+//   nothing of the caller runs inside these functions. FD_CLOSE carries 0 for a graceful close and
+//   WSAECONNRESET (10054, the documented value) for a reset; recv then keeps failing with 10054.
 // - No call ever raises SIGPIPE.
 //
 // Names that Linux headers define as macros (SOL_SOCKET, SO_*, FIONREAD, MSG_*, AF_INET, INADDR_NONE,
