@@ -22,10 +22,6 @@
 namespace vb {
 namespace {
 
-std::string two_digits(int value) {
-    return std::string(1, static_cast<char>('0' + value / 10)) + static_cast<char>('0' + value % 10);
-}
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -282,15 +278,38 @@ std::string date_text(double serial) {
     const DateParts p = split_date_serial(serial);
     const bool day_zero = p.year == 1899 && p.month == 12 && p.day == 30;
     const bool midnight = p.hour == 0 && p.minute == 0 && p.second == 0;
-    std::string out;
-    if (!day_zero) out = std::to_string(p.month) + '/' + std::to_string(p.day) + '/' + std::to_string(p.year);
-    if (day_zero || !midnight) {
-        if (!out.empty()) out += ' ';
-        const int hour12 = p.hour % 12 == 0 ? 12 : p.hour % 12;
-        out += std::to_string(hour12) + ':' + two_digits(p.minute) + ':' + two_digits(p.second);
-        out += p.hour < 12 ? " AM" : " PM";
+    char buf[32];  // "12/31/9999 12:59:59 PM" at most
+    char* out = buf;
+    const auto number = [&](int value) {  // 1 to 9999, no leading zeros
+        char digits[4];
+        int count = 0;
+        do digits[count++] = static_cast<char>('0' + value % 10);
+        while ((value /= 10) != 0 && count < 4);
+        while (count > 0) *out++ = digits[--count];
+    };
+    const auto two_digits = [&](int value) {
+        *out++ = static_cast<char>('0' + value / 10);
+        *out++ = static_cast<char>('0' + value % 10);
+    };
+    if (!day_zero) {
+        number(p.month);
+        *out++ = '/';
+        number(p.day);
+        *out++ = '/';
+        number(p.year);
     }
-    return out;
+    if (day_zero || !midnight) {
+        if (!day_zero) *out++ = ' ';
+        number(p.hour % 12 == 0 ? 12 : p.hour % 12);
+        *out++ = ':';
+        two_digits(p.minute);
+        *out++ = ':';
+        two_digits(p.second);
+        *out++ = ' ';
+        *out++ = p.hour < 12 ? 'A' : 'P';
+        *out++ = 'M';
+    }
+    return std::string(buf, out);
 }
 
 std::optional<double> parse_date(std::string_view text) {
