@@ -18,10 +18,14 @@ bool BufferedCursor::settle(size_t index) {
     return !r.deleted;
 }
 
+// A move that finds no record while none is left at all gives the state of an empty set (both BOF and
+// EOF), as after deleting the last remaining record.
 void BufferedCursor::go(std::optional<size_t> index, bool at_end) {
     if (index) {
         pos_ = *index;
         bof_ = eof_ = false;
+    } else if (count() == 0) {
+        bof_ = eof_ = true;
     } else if (at_end) {
         eof_ = true;
     } else {

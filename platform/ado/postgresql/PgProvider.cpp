@@ -139,14 +139,14 @@ public:
         if (streaming && declarable(sql)) {
             auto stream = std::make_unique<PgStream>(take_connection(), sql, pool_);
             result.columns = describe_columns(stream->batch());
-            result.table = trace_table(*main_, stream->batch());
+            result.table = trace_table(*main_, stream->batch(), sql);
             result.stream = std::move(stream);
             return result;
         }
         PgResult res = main_->exec(sql);
         if (PQresultStatus(res.get()) != PGRES_TUPLES_OK) return std::nullopt;
         result.columns = describe_columns(res.get());
-        result.table = trace_table(*main_, res.get());
+        result.table = trace_table(*main_, res.get(), sql);
         result.rows = read_rows(res.get());
         return result;
     }

@@ -42,6 +42,19 @@ constexpr const char* kTableQuery =
     "FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
     "LEFT JOIN pg_index i ON i.indrelid = c.oid AND i.indisprimary WHERE c.oid = $1";
 
+// PQftable names the table but not which use of it a column came from: in a self-join two columns may
+// come from different rows of the same table. So the statement must scan one relation once.
+bool reads_one_table(PgConn& conn, const std::string& sql) {
+    PgResult plan = conn.exec("EXPLAIN (FORMAT JSON) " + sql);
+    if (PQntuples(plan.get()) != 1) return false;
+    const std::string text = PQgetvalue(plan.get(), 0, 0);
+    size_t scans = 0;
+    for (size_t at = text.find("\"Relation Name\""); at != std::string::npos;
+         at = text.find("\"Relation Name\"", at + 1))
+        ++scans;
+    return scans == 1;
+}
+
 }  // namespace
 
 std::vector<ColumnInfo> describe_columns(const PGresult* res) {
@@ -59,7 +72,7 @@ std::vector<ColumnInfo> describe_columns(const PGresult* res) {
     return columns;
 }
 
-std::optional<TableInfo> trace_table(PgConn& conn, const PGresult* res) {
+std::optional<TableInfo> trace_table(PgConn& conn, const PGresult* res, const std::string& sql) {
     const int n = PQnfields(res);
     if (n == 0) return std::nullopt;
     const Oid table = PQftable(res, 0);
@@ -74,7 +87,7 @@ std::optional<TableInfo> trace_table(PgConn& conn, const PGresult* res) {
         attributes[std::atoi(row[1].text.c_str())] = Attribute{row[2].text, key};
         key_count += key ? 1 : 0;
     }
-    if (attributes.empty() || key_count == 0) return std::nullopt;
+    if (attributes.empty() || key_count == 0 || !reads_one_table(conn, sql)) return std::nullopt;
     TableInfo info;
     info.table = read_row(meta.get(), 0)[0].text;
     for (int i = 0; i < n; ++i) {

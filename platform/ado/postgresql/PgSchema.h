@@ -5,6 +5,7 @@
 #include <libpq-fe.h>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/ado/detail/Provider.h"
@@ -13,6 +14,7 @@
 namespace ado::detail {
 
 std::vector<ColumnInfo> describe_columns(const PGresult* res);
-std::optional<TableInfo> trace_table(PgConn& conn, const PGresult* res);
+// `sql` is the statement that gave `res`; its plan must read the table once.
+std::optional<TableInfo> trace_table(PgConn& conn, const PGresult* res, const std::string& sql);
 
 }  // namespace ado::detail

@@ -38,6 +38,25 @@ ColumnKind kind_of(const char* declared) {
 
 std::string text_or_empty(const char* p) { return p ? p : ""; }
 
+// Column origins name the table but not which use of it in the statement a value came from: in a self-join
+// two columns may come from different rows of the same table. So the statement must read one table once:
+// its query plan has a single SCAN or SEARCH (a MULTI-INDEX OR counts once, not per index).
+bool reads_one_table(SqliteConn& conn, sqlite3_stmt* st) {
+    std::vector<int64_t> or_branches;  // ids of the "INDEX n" rows under a MULTI-INDEX OR
+    int scans = 0;
+    for (const RawRow& row : conn.run(std::string("EXPLAIN QUERY PLAN ") + sqlite3_sql(st), {})) {
+        if (row.size() < 4) continue;
+        const std::string& detail = row[3].text;
+        const bool in_or = std::find(or_branches.begin(), or_branches.end(), row[1].integer) != or_branches.end();
+        if (detail.rfind("INDEX ", 0) == 0) or_branches.push_back(row[0].integer);
+        else if (detail == "MULTI-INDEX OR") ++scans;
+        else if ((detail.rfind("SCAN ", 0) == 0 || detail.rfind("SEARCH ", 0) == 0) && !in_or &&
+                 detail != "SCAN CONSTANT ROW")
+            ++scans;
+    }
+    return scans == 1;
+}
+
 }  // namespace
 
 std::string quote_identifier(const std::string& name) {
@@ -70,7 +89,7 @@ std::optional<TableInfo> trace_table(SqliteConn& conn, sqlite3_stmt* st) {
         if (database != db || table != tab) return std::nullopt;
         info.columns.push_back(quote_identifier(origin));
     }
-    if (n == 0) return std::nullopt;
+    if (n == 0 || !reads_one_table(conn, st)) return std::nullopt;
     std::map<int, std::string> key_columns;  // position in the key → column name
     const std::string pragma = "PRAGMA " + quote_identifier(database) + ".table_info(" + quote_identifier(table) + ")";
     for (const RawRow& row : conn.run(pragma, {}))

@@ -1,0 +1,91 @@
+// Field_test.cpp: the kinds field values read as and the text forms written values are stored in, on both
+// providers.
+#include <gtest/gtest.h>
+
+#include "AdoFixture.h"
+#include "common/Conversions.h"
+#include "platform/ado/Recordset.h"
+
+namespace ado_test {
+namespace {
+
+using namespace ado;
+
+class FieldTest : public AdoTest {
+protected:
+    void SetUp() override {
+        AdoTest::SetUp();
+        if (IsSkipped()) return;
+        exec("CREATE TABLE kinds (id INTEGER PRIMARY KEY, i INTEGER, big BIGINT, small SMALLINT, "
+             "d DOUBLE PRECISION, n NUMERIC(10,2), m MONEY, dt DATE, ts TIMESTAMP, t TIME, b BOOLEAN, "
+             "s VARCHAR(10), z INTEGER)");
+        exec("INSERT INTO kinds VALUES (1, 42, 5000000000, 7, 1.5, 2.25, 12.34, '2026-12-06', "
+             "'2026-12-06 15:04:05', '15:04:05', TRUE, 'x', NULL)");
+    }
+};
+
+}  // namespace
+
+TEST_P(FieldTest, ValuesKeepTheirKind) {
+    auto rs = open("SELECT * FROM kinds", adOpenStatic, adLockReadOnly);
+    struct Case { const char* field; Variant expected; };
+    const Case cases[] = {
+        {"i", Variant(int32_t{42})},
+        {"big", Variant(int64_t{5000000000})},
+        {"small", is_pg() ? Variant(int16_t{7}) : Variant(int32_t{7})},  // PostgreSQL int2 is 16-bit
+        {"d", Variant(1.5)},
+        {"n", Variant(2.25)},
+        {"m", Variant::currency_scaled(123400)},
+        {"dt", Variant::date(vb::make_date_serial(2026, 12, 6))},
+        {"ts", Variant::date(vb::make_date_serial(2026, 12, 6, 15, 4, 5))},
+        {"t", Variant::date(vb::make_date_serial(1899, 12, 30, 15, 4, 5))},
+        {"b", Variant(true)},
+        {"s", Variant("x")},
+        {"z", Variant::null()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field);
+        EXPECT_EQ(rs->Fields(Variant(c.field)).Value(), c.expected);
+    }
+    auto count = open("SELECT count(*) AS n FROM kinds", adOpenForwardOnly, adLockReadOnly);
+    EXPECT_EQ(count->Fields(Variant("n")).Value(), Variant(int32_t{1}));  // fits 32 bits whatever its type
+}
+
+TEST_P(FieldTest, WrittenValuesAreConvertedToTheColumnKind) {
+    struct Case { const char* field; Variant written; const char* stored_text; Variant read_back; };
+    const Case cases[] = {
+        {"dt", Variant("12/7/2026"), "2026-12-07", Variant::date(vb::make_date_serial(2026, 12, 7))},
+        {"ts", Variant::date(vb::make_date_serial(2026, 12, 7, 8, 9, 10)), "2026-12-07 08:09:10",
+         Variant::date(vb::make_date_serial(2026, 12, 7, 8, 9, 10))},
+        {"ts", Variant("2026-12-08"), is_pg() ? "2026-12-08 00:00:00" : "2026-12-08",
+         Variant::date(vb::make_date_serial(2026, 12, 8))},
+        {"t", Variant("08:09:10"), "08:09:10", Variant::date(vb::make_date_serial(1899, 12, 30, 8, 9, 10))},
+        {"i", Variant("17"), "17", Variant(int32_t{17})},
+        {"d", Variant(int16_t{3}), nullptr, Variant(3.0)},
+        {"b", Variant(false), nullptr, Variant(false)},
+        {"m", Variant::currency_scaled(-15000), nullptr, Variant::currency_scaled(-15000)},
+        {"s", Variant(2.5), "2.5", Variant("2.5")},
+        {"z", Variant(), nullptr, Variant::null()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field);
+        auto rs = open("SELECT * FROM kinds", adOpenKeyset, adLockOptimistic);
+        rs->Fields(Variant(c.field)).Value(c.written);
+        rs->Update();
+        if (c.stored_text) {
+            EXPECT_EQ(scalar(std::string("SELECT CAST(") + c.field + " AS TEXT) FROM kinds"), Variant(c.stored_text));
+        }
+        auto check = open("SELECT * FROM kinds", adOpenStatic, adLockReadOnly);
+        EXPECT_EQ(check->Fields(Variant(c.field)).Value(), c.read_back);
+    }
+    auto rs = open("SELECT * FROM kinds", adOpenStatic, adLockOptimistic);
+    for (const char* field : {"i", "dt", "small"}) {
+        SCOPED_TRACE(field);
+        EXPECT_EQ(error_of([&] { rs->Fields(Variant(field)).Value(Variant("not a value")); }).number(),
+                  kDbErrorsOccurred);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, FieldTest, ::testing::Values(ADO_TEST_PROVIDER));
+
+}  // namespace ado_test
