@@ -55,30 +55,18 @@ TEST(ConversionsDate, TextFormOfSerials) {
         const char* text;
     };
     const Case cases[] = {
-        {46362, "12/6/2026"},
-        {0.627835648, "3:04:05 PM"},
-        {0, "12:00:00 AM"},
-        {0.5, "12:00:00 PM"},
+        {46362, "12/6/2026"}, {0.627835648, "3:04:05 PM"}, {0, "12:00:00 AM"}, {0.5, "12:00:00 PM"},
         {-0.5, "12:00:00 PM"},  // between -1 and 1: a time alone
-        {46362.627835648, "12/6/2026 3:04:05 PM"},
-        {3.34, "1/2/1900 8:09:36 AM"},
-        {365, "12/30/1900"},
-        {365.25, "12/30/1900 6:00:00 AM"},
-        {1461.5, "12/31/1903 12:00:00 PM"},
-        {-49192.24, "4/24/1765 5:45:36 AM"},
-        {-657434, "1/1/100"},
-        {-657434.999, "1/1/100 11:58:34 PM"},
-        {2958465, "12/31/9999"},
-        {1, "12/31/1899"},
-        {-1, "12/29/1899"},
-        {-1.25, "12/29/1899 6:00:00 AM"},
-        {60, "2/28/1900"},
-        {61, "3/1/1900"},
-        {46362 + 43200.4 / 86400, "12/6/2026 12:00:00 PM"},  // nearest second
+        {46362.627835648, "12/6/2026 3:04:05 PM"}, {3.34, "1/2/1900 8:09:36 AM"}, {365, "12/30/1900"},
+        {365.25, "12/30/1900 6:00:00 AM"}, {1461.5, "12/31/1903 12:00:00 PM"},
+        {-49192.24, "4/24/1765 5:45:36 AM"}, {-657434, "1/1/100"}, {-657434.999, "1/1/100 11:58:34 PM"},
+        {2958465, "12/31/9999"}, {1, "12/31/1899"}, {-1, "12/29/1899"}, {-1.25, "12/29/1899 6:00:00 AM"},
+        {60, "2/28/1900"}, {61, "3/1/1900"},
+        {46362 + 43200.4 / 86400, "12/6/2026 12:00:00 PM"},  // to the nearest second
         {46362 + 43200.6 / 86400, "12/6/2026 12:00:01 PM"},
-        {46362 + 86399.6 / 86400, "12/7/2026"},              // rounds into the next day
-        {-1 - 86399.6 / 86400, "12:00:00 AM"},  // 12/29/1899 23:59:59.6 becomes day 0
-        {2958465.9999999, "12/31/9999 11:59:59 PM"},         // cannot round into year 10000
+        {46362 + 86399.6 / 86400, "12/7/2026"},       // rounds into the next day
+        {-1 - 86399.6 / 86400, "12:00:00 AM"},        // 12/29/1899 23:59:59.6 becomes day 0
+        {2958465.9999999, "12/31/9999 11:59:59 PM"},  // cannot round into year 10000
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -94,22 +82,11 @@ TEST(ConversionsDate, AcceptedTextForms) {
         double serial;
     };
     const Case cases[] = {
-        {"12/6/2026", 46362},
-        {"12-6-2026", 46362},
-        {"2026-12-06", 46362},
-        {"1970-1-13", 25581},
-        {"2026/12/6", 46362},
-        {"13/6/2026", make_date_serial(2026, 6, 13)},
-        {"6 Dec 2026", 46362},
-        {"6-Dec-2026", 46362},
-        {"6/Dec/2026", 46362},
-        {"December 6, 2026", 46362},
-        {"6 December, 2026", 46362},
-        {"dec 6 2026", 46362},
-        {"2026 Dec 6", 46362},
-        {"Sept 30, 2026", make_date_serial(2026, 9, 30)},
-        {" 12/6/2026 ", 46362},
-        {"\t12/6/2026\r\n", 46362},
+        {"12/6/2026", 46362}, {"12-6-2026", 46362}, {"2026-12-06", 46362}, {"1970-1-13", 25581},
+        {"2026/12/6", 46362}, {"13/6/2026", make_date_serial(2026, 6, 13)}, {"6 Dec 2026", 46362},
+        {"6-Dec-2026", 46362}, {"6/Dec/2026", 46362}, {"December 6, 2026", 46362}, {"6 December, 2026", 46362},
+        {"dec 6 2026", 46362}, {"2026 Dec 6", 46362}, {"Sept 30, 2026", make_date_serial(2026, 9, 30)},
+        {" 12/6/2026 ", 46362}, {"\t12/6/2026\r\n", 46362},
         {"Dec 6, 2026 3:04 PM", make_date_serial(2026, 12, 6, 15, 4)},
         {"12/6/2026 3:04:05 PM", make_date_serial(2026, 12, 6, 15, 4, 5)},
         {"3:04:05 PM 12/6/2026", make_date_serial(2026, 12, 6, 15, 4, 5)},
@@ -117,26 +94,16 @@ TEST(ConversionsDate, AcceptedTextForms) {
         {"2026-12-06 15:04:05", make_date_serial(2026, 12, 6, 15, 4, 5)},
         {"2026-12-06T15:04:05", make_date_serial(2026, 12, 6, 15, 4, 5)},
         {"2026-12-06 15:04:05.017", make_date_serial(2026, 12, 6, 15, 4, 5)},  // fraction rounded
-        {"2026-12-06T15:04:05.5", make_date_serial(2026, 12, 6, 15, 4, 6)},
-        {"2026-12-06 23:59:59.999999", 46363},
+        {"2026-12-06T15:04:05.5", make_date_serial(2026, 12, 6, 15, 4, 6)}, {"2026-12-06 23:59:59.999999", 46363},
         {"2026-12-06 3:04 PM", make_date_serial(2026, 12, 6, 15, 4)},
         {"3:04:05 PM", make_date_serial(1899, 12, 30, 15, 4, 5)},
-        {"15:04", make_date_serial(1899, 12, 30, 15, 4)},
-        {"12:59 AM", make_date_serial(1899, 12, 30, 0, 59)},
-        {"00:00 PM", 0.5},
-        {"13:00 AM", make_date_serial(1899, 12, 30, 13)},
-        {"1 am", make_date_serial(1899, 12, 30, 1)},
-        {"12 PM", 0.5},
-        {"12/6", make_date_serial(year, 12, 6)},
-        {"6 Dec", make_date_serial(year, 12, 6)},
-        {"12/6/26", 46362},
-        {"12/6/29", make_date_serial(2029, 12, 6)},
-        {"12/6/30", make_date_serial(1930, 12, 6)},
-        {"12/6/99", make_date_serial(1999, 12, 6)},
-        {"Jan 35", make_date_serial(1935, 1, 1)},
-        {"2/29/2000", make_date_serial(2000, 2, 29)},
-        {"1/1/100", -657434},
-        {"12/31/9999 11:59:59 PM", 2958465 + 86399.0 / 86400},
+        {"15:04", make_date_serial(1899, 12, 30, 15, 4)}, {"12:59 AM", make_date_serial(1899, 12, 30, 0, 59)},
+        {"00:00 PM", 0.5}, {"13:00 AM", make_date_serial(1899, 12, 30, 13)},
+        {"1 am", make_date_serial(1899, 12, 30, 1)}, {"12 PM", 0.5}, {"12/6", make_date_serial(year, 12, 6)},
+        {"6 Dec", make_date_serial(year, 12, 6)}, {"12/6/26", 46362}, {"12/6/29", make_date_serial(2029, 12, 6)},
+        {"12/6/30", make_date_serial(1930, 12, 6)}, {"12/6/99", make_date_serial(1999, 12, 6)},
+        {"Jan 35", make_date_serial(1935, 1, 1)}, {"2/29/2000", make_date_serial(2000, 2, 29)},
+        {"1/1/100", -657434}, {"12/31/9999 11:59:59 PM", 2958465 + 86399.0 / 86400},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -187,22 +154,13 @@ TEST(ConversionsDate, ToDateOfValues) {
         int error;
     };
     const Case cases[] = {
-        {Variant(46362.5), 46362.5, 0},
-        {Variant(int32_t{46362}), 46362, 0},
-        {Variant(true), -1, 0},
-        {Variant(), 0, 0},
-        {Variant(2958465.99999), 2958465.99999, 0},
-        {Variant(-657434.5), -657434.5, 0},
-        {Variant(3000000.0), 0, kErrOverflow},
-        {Variant(2958466.0), 0, kErrOverflow},
-        {Variant(-657435.0), 0, kErrOverflow},
-        {Variant(int64_t{-700000}), 0, kErrOverflow},
-        {Variant(NAN), 0, kErrOverflow},
-        {Variant::date(1.25), 1.25, 0},
-        {Variant::currency_scaled(12500), 1.25, 0},
-        {Variant::null(), 0, kErrInvalidNull},
-        {Variant(""), 0, kErrTypeMismatch},
-        {Variant(Variant::ObjectRef{}), 0, kErrTypeMismatch},
+        {Variant(46362.5), 46362.5, 0}, {Variant(int32_t{46362}), 46362, 0}, {Variant(true), -1, 0},
+        {Variant(), 0, 0}, {Variant(2958465.99999), 2958465.99999, 0}, {Variant(-657434.5), -657434.5, 0},
+        {Variant(3000000.0), 0, kErrOverflow}, {Variant(2958466.0), 0, kErrOverflow},
+        {Variant(-657435.0), 0, kErrOverflow}, {Variant(int64_t{-700000}), 0, kErrOverflow},
+        {Variant(NAN), 0, kErrOverflow}, {Variant::date(1.25), 1.25, 0},
+        {Variant::currency_scaled(12500), 1.25, 0}, {Variant::null(), 0, kErrInvalidNull},
+        {Variant(""), 0, kErrTypeMismatch}, {Variant(Variant::ObjectRef{}), 0, kErrTypeMismatch},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(describe(c.input));

@@ -20,34 +20,17 @@ TEST(Conversions, DoubleTextHasFifteenDigitsAndSwitchesToScientific) {
         const char* text;
     };
     const Case cases[] = {
-        {1.5, "1.5"},
-        {437.324, "437.324"},
-        {100, "100"},
-        {-0.5, "-0.5"},
-        {1.0 / 3, "0.333333333333333"},
-        {2.0 / 3, "0.666666666666667"},
-        {0.1 + 0.2, "0.3"},
-        {1.0 / 30, "3.33333333333333E-02"},
-        {3.141592653589793, "3.14159265358979"},
-        {1234.567890123456789, "1234.56789012346"},
-        {1e8, "100000000"},
-        {999999999999999, "999999999999999"},
-        {1e15, "1E+15"},
-        {1200000000000000, "1.2E+15"},
-        {1.234e16, "1.234E+16"},
-        {1e20, "1E+20"},
-        {-1e20, "-1E+20"},
-        {123456789012345678.0, "1.23456789012346E+17"},
-        {0.00001, "0.00001"},
-        {5.6789e-11, "0.000000000056789"},
-        {5.6789e-12, "5.6789E-12"},
-        {1e-100, "1E-100"},
-        {static_cast<double>(0.1f), "0.100000001490116"},
-        {-0.0, "0"},
-        {1234567890123.125, "1234567890123.13"},    // exact tie in the 15th digit: away from zero
-        {-1234567890123.125, "-1234567890123.13"},
-        {999999999999999.5, "1E+15"},               // the tie carries into a new digit
-        {std::numeric_limits<double>::infinity(), "1.#INF"},
+        {1.5, "1.5"}, {437.324, "437.324"}, {100, "100"}, {-0.5, "-0.5"}, {1.0 / 3, "0.333333333333333"},
+        {2.0 / 3, "0.666666666666667"}, {0.1 + 0.2, "0.3"}, {1.0 / 30, "3.33333333333333E-02"},
+        {3.141592653589793, "3.14159265358979"}, {1234.567890123456789, "1234.56789012346"}, {1e8, "100000000"},
+        {999999999999999, "999999999999999"}, {1e15, "1E+15"}, {1200000000000000, "1.2E+15"},
+        {1.234e16, "1.234E+16"}, {1e20, "1E+20"}, {-1e20, "-1E+20"},
+        {123456789012345678.0, "1.23456789012346E+17"}, {0.00001, "0.00001"}, {5.6789e-11, "0.000000000056789"},
+        {5.6789e-12, "5.6789E-12"}, {1e-100, "1E-100"}, {static_cast<double>(0.1f), "0.100000001490116"},
+        {-0.0, "0"}, {std::numeric_limits<double>::infinity(), "1.#INF"},
+        // Exact ties in the 15th digit go away from zero, and may carry into a new digit.
+        {1234567890123.125, "1234567890123.13"}, {-1234567890123.125, "-1234567890123.13"},
+        {999999999999999.5, "1E+15"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -104,21 +87,15 @@ TEST(Conversions, ToTextOfEachKind) {
         int error;
     };
     const Case cases[] = {
-        {Variant(), "", 0},
-        {Variant::null(), "", kErrInvalidNull},
-        {Variant(true), "True", 0},
-        {Variant(false), "False", 0},
-        {Variant(int16_t{-32768}), "-32768", 0},
+        {Variant(), "", 0}, {Variant::null(), "", kErrInvalidNull}, {Variant(true), "True", 0},
+        {Variant(false), "False", 0}, {Variant(int16_t{-32768}), "-32768", 0},
         {Variant(int32_t{2147483647}), "2147483647", 0},
         {Variant(std::numeric_limits<int64_t>::min()), "-9223372036854775808", 0},
-        {Variant::currency_scaled(15000), "1.5", 0},
-        {Variant::currency_scaled(9), "0.0009", 0},
-        {Variant::currency_scaled(-9), "-0.0009", 0},
-        {Variant::currency_scaled(-1230000), "-123", 0},
+        {Variant::currency_scaled(15000), "1.5", 0}, {Variant::currency_scaled(9), "0.0009", 0},
+        {Variant::currency_scaled(-9), "-0.0009", 0}, {Variant::currency_scaled(-1230000), "-123", 0},
         {Variant::currency_scaled(std::numeric_limits<int64_t>::max()), "922337203685477.5807", 0},
         {Variant::currency_scaled(std::numeric_limits<int64_t>::min()), "-922337203685477.5808", 0},
-        {Variant::date(46362.627835648), "12/6/2026 3:04:05 PM", 0},
-        {Variant::date(3000000), "", kErrOverflow},
+        {Variant::date(46362.627835648), "12/6/2026 3:04:05 PM", 0}, {Variant::date(3000000), "", kErrOverflow},
         {Variant(" text unchanged "), " text unchanged ", 0},
         {Variant(Variant::ObjectRef{}), "", kErrTypeMismatch},
     };
@@ -227,24 +204,13 @@ TEST(Conversions, DoubleFromEachKind) {
         int error;
     };
     const Case cases[] = {
-        {Variant("1,234.5"), 1234.5, 0},
-        {Variant("($1,234.5)"), -1234.5, 0},
-        {Variant(" .5 "), 0.5, 0},
-        {Variant("5."), 5, 0},
-        {Variant("-1.5D2"), -150, 0},
-        {Variant("0.1"), 0.1, 0},
-        {Variant("1e308"), 1e308, 0},
-        {Variant("1e309"), 0, 6},
-        {Variant("1e-400"), 0, 0},
-        {Variant("abc"), 0, 13},
-        {Variant("12/6/2026"), 0, 13},
-        {Variant(true), -1, 0},
-        {Variant(), 0, 0},
-        {Variant::null(), 0, 94},
-        {Variant::currency_scaled(15), 0.0015, 0},
+        {Variant("1,234.5"), 1234.5, 0}, {Variant("($1,234.5)"), -1234.5, 0}, {Variant(" .5 "), 0.5, 0},
+        {Variant("5."), 5, 0}, {Variant("-1.5D2"), -150, 0}, {Variant("0.1"), 0.1, 0},
+        {Variant("1e308"), 1e308, 0}, {Variant("1e309"), 0, 6}, {Variant("1e-400"), 0, 0},
+        {Variant("abc"), 0, 13}, {Variant("12/6/2026"), 0, 13}, {Variant(true), -1, 0}, {Variant(), 0, 0},
+        {Variant::null(), 0, 94}, {Variant::currency_scaled(15), 0.0015, 0},
         {Variant::currency_scaled(std::numeric_limits<int64_t>::max()), 922337203685477.5807, 0},
-        {Variant(int64_t{9007199254740993}), 9007199254740992.0, 0},
-        {Variant::date(46362.25), 46362.25, 0},
+        {Variant(int64_t{9007199254740993}), 9007199254740992.0, 0}, {Variant::date(46362.25), 46362.25, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(describe(c.input));
@@ -266,27 +232,14 @@ TEST(Conversions, CurrencyRoundsToFourDecimalsHalfToEven) {
     };
     const Case cases[] = {
         {Variant(0.12345), 1234, 0},  // judged on the decimal digits, not the binary expansion
-        {Variant(0.12355), 1236, 0},
-        {Variant(-0.12345), -1234, 0},
-        {Variant(1.5), 15000, 0},
-        {Variant(0.00005), 0, 0},
-        {Variant(1e15), 0, 6},
-        {Variant(-1e300), 0, 6},
-        {Variant(INFINITY), 0, 6},
-        {Variant("0.00015"), 2, 0},
-        {Variant("0.000150001"), 2, 0},
-        {Variant("0.00025"), 2, 0},
-        {Variant("$1,234.56789"), 12345679, 0},
-        {Variant("922337203685477.5807"), kMax, 0},
-        {Variant("922337203685477.5808"), 0, 6},
-        {Variant("-922337203685477.5808"), kMin, 0},
-        {Variant("&HFFFF"), 655350000, 0},
-        {Variant("x"), 0, 13},
-        {Variant(true), -10000, 0},
-        {Variant(int64_t{922337203685477}), 9223372036854770000, 0},
-        {Variant(int64_t{922337203685478}), 0, 6},
-        {Variant(int64_t{-922337203685477}), -9223372036854770000, 0},
-        {Variant::date(1.25), 12500, 0},
+        {Variant(0.12355), 1236, 0}, {Variant(-0.12345), -1234, 0}, {Variant(1.5), 15000, 0},
+        {Variant(0.00005), 0, 0}, {Variant(1e15), 0, 6}, {Variant(-1e300), 0, 6}, {Variant(INFINITY), 0, 6},
+        {Variant("0.00015"), 2, 0}, {Variant("0.000150001"), 2, 0}, {Variant("0.00025"), 2, 0},
+        {Variant("$1,234.56789"), 12345679, 0}, {Variant("922337203685477.5807"), kMax, 0},
+        {Variant("922337203685477.5808"), 0, 6}, {Variant("-922337203685477.5808"), kMin, 0},
+        {Variant("&HFFFF"), 655350000, 0}, {Variant("x"), 0, 13}, {Variant(true), -10000, 0},
+        {Variant(int64_t{922337203685477}), 9223372036854770000, 0}, {Variant(int64_t{922337203685478}), 0, 6},
+        {Variant(int64_t{-922337203685477}), -9223372036854770000, 0}, {Variant::date(1.25), 12500, 0},
         {Variant::null(), 0, 94},
     };
     for (const Case& c : cases) {
