@@ -154,7 +154,6 @@ WSocket& Socket::core() {
 // nothing, Closed is raised with the data left where it is. Errors of BytesAvailable end the handling
 // without Closed and go back to the core, which reports them through Error.
 void Socket::core_closed() {
-    const auto self = shared_from_this();
     int idle_rounds = 0;
     for (int32_t available = core().BytesAvailable(); available != 0;) {
         raise([&](SocketEvents& s) { s.DataArrived(available); });

@@ -66,7 +66,8 @@ constexpr size_t kKeptSendCapacity = size_t{1} << 20;
 }  // namespace
 
 // Passes the core's events to the text socket's handlers. It holds the text socket weakly (the text
-// socket owns it); the handlers pin the text socket themselves.
+// socket owns it) and pins it for the length of each event: that pin is the only reference the
+// handlers take, so orphaned() can tell when the owner has let go inside a handler.
 class TextSocket::CoreEvents final : public WSocketEvents {
 public:
     explicit CoreEvents(std::weak_ptr<TextSocket> socket) : socket_(std::move(socket)) {}
@@ -235,7 +236,6 @@ bool TextSocket::flush() {
 // The core can take more: send what waits, and tell the owner once all of it has gone.
 void TextSocket::core_ready_to_send() {
     if (send_buffer_.size() == send_start_) return;
-    const auto self = shared_from_this();
     try {
         if (flush()) raise([](TextSocketEvents& s) { s.ReadyToSend(); });
     } catch (...) {
@@ -248,7 +248,6 @@ void TextSocket::core_ready_to_send() {
 int32_t TextSocket::ReceiveBufferSize() const noexcept { return static_cast<int32_t>(receive_buffer_.size()); }
 
 void TextSocket::core_data_arrived(int32_t ByteCount) {
-    const auto self = shared_from_this();
     try {
         receive(ByteCount);
     } catch (...) {
@@ -329,7 +328,6 @@ bool TextSocket::orphaned() const noexcept { return weak_from_this().use_count()
 // raise Closed. Each read reports its own failures; failures of this handling itself are ignored. A
 // round that reads nothing ends the reading, so a read that keeps failing cannot loop here for ever.
 void TextSocket::core_closed() {
-    const auto self = shared_from_this();
     try {
         for (int32_t available = core().BytesAvailable(); available != 0 && !orphaned();) {
             try {
@@ -365,7 +363,6 @@ void TextSocket::core_closed() {
 // the owner keeps no reference, the new text socket goes when this handling ends and closes the
 // connection.
 void TextSocket::core_new_connection() {
-    const auto self = shared_from_this();
     try {
         std::shared_ptr<WSocket> accepted = core().Accept();
         std::shared_ptr<TextSocket> socket = create_on(accepted);
