@@ -2,7 +2,6 @@
 #include "common/WireCodec.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -16,22 +15,17 @@ namespace {
 constexpr const char* kSource = "WireCodec";
 
 // Adds the key's offsets (mod 256) to `n` bytes from `in` into `out`, the key index restarting at the
-// first byte. The key is unrolled into a block whose length is a multiple of the key length, so the
-// inner loop is a plain byte-wise add that the compiler vectorises; one byte at a time with a wrapping
-// index would be several times slower.
-void add_key(const char* in, char* out, size_t n, const Key& key, int sign) {
-    constexpr size_t kBlockTarget = 1024;
-    const size_t len = key.size();
-    std::array<unsigned char, kBlockTarget + Key::kMaxLength> offsets;
-    const size_t block = (kBlockTarget / len) * len;  // >= 1024 - 99, and whole key periods
-    for (size_t i = 0; i < block; ++i) offsets[i] = static_cast<unsigned char>(sign * key.values()[i % len]);
-
+// first byte. The key comes unrolled into a block of whole key periods (see Key), so the inner loop is a
+// plain byte-wise add that the compiler vectorises; a wrapping index per byte would be several times slower.
+void add_offsets(const char* in, char* out, size_t n, const std::vector<unsigned char>& offsets) {
+    const size_t block = offsets.size();
     const auto* src = reinterpret_cast<const unsigned char*>(in);
     auto* dst = reinterpret_cast<unsigned char*>(out);
+    const unsigned char* off = offsets.data();
     size_t done = 0;
     for (; done + block <= n; done += block)
-        for (size_t i = 0; i < block; ++i) dst[done + i] = static_cast<unsigned char>(src[done + i] + offsets[i]);
-    for (size_t i = 0; done + i < n; ++i) dst[done + i] = static_cast<unsigned char>(src[done + i] + offsets[i]);
+        for (size_t i = 0; i < block; ++i) dst[done + i] = static_cast<unsigned char>(src[done + i] + off[i]);
+    for (size_t i = 0; done + i < n; ++i) dst[done + i] = static_cast<unsigned char>(src[done + i] + off[i]);
 }
 
 ComError protocol_error(const std::string& what) { return ComError(kErrInvalidCall, kSource, what); }
@@ -44,22 +38,31 @@ Key::Key(std::vector<int16_t> values) : values_(std::move(values)) {
     for (int16_t v : values_)
         if (v < -kMaxMagnitude || v > kMaxMagnitude)
             throw protocol_error("key value " + std::to_string(v) + " is outside -255..255");
+    const size_t block = (kBlockTarget / values_.size()) * values_.size();
+    add_.resize(block);
+    subtract_.resize(block);
+    for (size_t i = 0; i < block; ++i) {
+        add_[i] = static_cast<unsigned char>(values_[i % values_.size()]);
+        subtract_[i] = static_cast<unsigned char>(-values_[i % values_.size()]);
+    }
 }
 
 Key initial_key() { return Key({4, -7, 9, -2}); }
 
-void scramble(std::string& text, const Key& key) { add_key(text.data(), text.data(), text.size(), key, +1); }
-void unscramble(std::string& text, const Key& key) { add_key(text.data(), text.data(), text.size(), key, -1); }
+void scramble(std::string& text, const Key& key) { add_offsets(text.data(), text.data(), text.size(), key.add_); }
+void unscramble(std::string& text, const Key& key) {
+    add_offsets(text.data(), text.data(), text.size(), key.subtract_);
+}
 
 std::string scrambled(std::string_view text, const Key& key) {
     std::string out(text.size(), '\0');
-    add_key(text.data(), out.data(), text.size(), key, +1);
+    add_offsets(text.data(), out.data(), text.size(), key.add_);
     return out;
 }
 
 std::string unscrambled(std::string_view text, const Key& key) {
     std::string out(text.size(), '\0');
-    add_key(text.data(), out.data(), text.size(), key, -1);
+    add_offsets(text.data(), out.data(), text.size(), key.subtract_);
     return out;
 }
 

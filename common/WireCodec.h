@@ -30,7 +30,17 @@ public:
     bool operator==(const Key& other) const { return values_ == other.values_; }
 
 private:
+    friend void scramble(std::string&, const Key&);
+    friend void unscramble(std::string&, const Key&);
+    friend std::string scrambled(std::string_view, const Key&);
+    friend std::string unscrambled(std::string_view, const Key&);
+    static constexpr size_t kBlockTarget = 256;
+
     std::vector<int16_t> values_;
+    // The offsets mod 256, repeated to whole key periods of about kBlockTarget bytes, worked out once
+    // per key: a connection scrambles every message with the same key.
+    std::vector<unsigned char> add_;
+    std::vector<unsigned char> subtract_;
 };
 
 // The key every connection starts with; the gateway and the client library must agree on it.
