@@ -14,7 +14,6 @@
 // a blank or "T" before the time) and rounded to the nearest second: databases hand out timestamps in
 // that form. Elsewhere a "." is not accepted in a date.
 #include <ctime>
-#include <vector>
 
 #include "common/Conversions.h"
 #include "common/ConversionsDetail.h"
@@ -93,9 +92,9 @@ std::optional<std::optional<double>> parse_iso(std::string_view s) {
 enum class Kind { Number, Month, Meridiem, Separator };
 
 struct Token {
-    Kind kind;
-    int value;  // number value, month 1..12, 1 for PM and 0 for AM, or the separator character
-    int width;  // digits of a number
+    Kind kind = Kind::Separator;
+    int value = 0;  // number value, month 1..12, 1 for PM and 0 for AM, or the separator character
+    int width = 0;  // digits of a number
 };
 
 constexpr const char* kMonths[] = {"january", "february", "march",     "april",   "may",      "june",
@@ -103,8 +102,10 @@ constexpr const char* kMonths[] = {"january", "february", "march",     "april", 
 
 // A month name, whole or shortened to three letters or more ("Dec", "Sept"), or AM/PM ("A", "PM").
 std::optional<Token> word_token(std::string_view word) {
-    std::string w;
-    for (char c : word) w += lower(c);
+    if (word.size() > 9) return std::nullopt;  // "september" is the longest word we know
+    char folded[9];
+    for (size_t i = 0; i < word.size(); ++i) folded[i] = lower(word[i]);
+    const std::string_view w(folded, word.size());
     if (w == "am" || w == "a") return Token{Kind::Meridiem, 0, 0};
     if (w == "pm" || w == "p") return Token{Kind::Meridiem, 1, 0};
     if (w.size() >= 3)
@@ -113,8 +114,23 @@ std::optional<Token> word_token(std::string_view word) {
     return std::nullopt;
 }
 
-std::optional<std::vector<Token>> tokenize(std::string_view s) {
-    std::vector<Token> tokens;
+// The tokens of one text. A date has few: "December 6, 2026 3:04:05 PM" makes 14, so longer text is
+// not a date and no allocation is needed.
+struct Tokens {
+    static constexpr size_t kCapacity = 24;
+    Token items[kCapacity];
+    size_t count = 0;
+    bool push(Token token) {
+        if (count == kCapacity) return false;
+        items[count++] = token;
+        return true;
+    }
+    size_t size() const { return count; }
+    const Token& operator[](size_t i) const { return items[i]; }
+};
+
+std::optional<Tokens> tokenize(std::string_view s) {
+    Tokens tokens;
     for (size_t i = 0; i < s.size();) {
         const char c = s[i];
         if (is_digit(c)) {
@@ -123,18 +139,18 @@ std::optional<std::vector<Token>> tokenize(std::string_view s) {
                 if (width == 4) return std::nullopt;  // no date part has more than four digits
                 value = value * 10 + (s[i] - '0');
             }
-            tokens.push_back({Kind::Number, value, width});
+            if (!tokens.push({Kind::Number, value, width})) return std::nullopt;
         } else if (is_letter(c)) {
             const size_t start = i;
             while (i < s.size() && is_letter(s[i])) ++i;
             const auto word = word_token(s.substr(start, i - start));
             if (!word) return std::nullopt;
-            tokens.push_back(*word);
+            if (!tokens.push(*word)) return std::nullopt;
         } else if (is_blank(c)) {
             while (i < s.size() && is_blank(s[i])) ++i;
-            tokens.push_back({Kind::Separator, ' ', 0});
+            if (!tokens.push({Kind::Separator, ' ', 0})) return std::nullopt;
         } else if (c == '/' || c == '-' || c == ',' || c == ':') {
-            tokens.push_back({Kind::Separator, c, 0});
+            if (!tokens.push({Kind::Separator, c, 0})) return std::nullopt;
             ++i;
         } else {
             return std::nullopt;
@@ -150,7 +166,7 @@ struct Clock {
 };
 
 // Reads the time that starts at tokens[begin]: h:mm[:ss] [AM|PM] or h AM|PM. Sets `end` past it.
-std::optional<Clock> read_time(const std::vector<Token>& t, size_t begin, size_t& end) {
+std::optional<Clock> read_time(const Tokens& t, size_t begin, size_t& end) {
     int parts[3] = {t[begin].value, 0, 0};
     int count = 1;
     size_t i = begin + 1;
@@ -184,8 +200,9 @@ struct Ymd {
 };
 
 // Date elements (numbers and at most one month name) in order; nullopt when separators are misplaced.
-std::optional<Ymd> read_date(const std::vector<Token>& t, size_t begin, size_t end) {
-    std::vector<Token> numbers;
+std::optional<Ymd> read_date(const Tokens& t, size_t begin, size_t end) {
+    Token numbers[3];
+    size_t number_count = 0;
     int month_name = 0;
     size_t month_position = 0;  // how many numbers came before the month name
     bool need_element = true;   // start, or just after a non-blank separator
@@ -200,32 +217,33 @@ std::optional<Ymd> read_date(const std::vector<Token>& t, size_t begin, size_t e
         if (t[i].kind == Kind::Month) {
             if (month_name != 0) return std::nullopt;
             month_name = t[i].value;
-            month_position = numbers.size();
+            month_position = number_count;
         } else {
-            numbers.push_back(t[i]);
+            if (number_count == 3) return std::nullopt;
+            numbers[number_count++] = t[i];
         }
         need_element = false;
     }
     if (need_element) return std::nullopt;  // trailing separator or nothing at all
     const auto small = [](const Token& n) { return n.width <= 2; };
     if (month_name != 0) {
-        if (numbers.size() == 2 && month_position == 1 && !small(numbers[0]))  // "2026 Dec 6"
+        if (number_count == 2 && month_position == 1 && !small(numbers[0]))  // "2026 Dec 6"
             return Ymd{numbers[0].value, month_name, numbers[1].value};
-        if (numbers.size() == 2 && month_position < 2) return Ymd{window_year(numbers[1]), month_name, numbers[0].value};
-        if (numbers.size() == 1) {  // "Dec 6" this year; "Jan 35" is January 1935
+        if (number_count == 2 && month_position < 2) return Ymd{window_year(numbers[1]), month_name, numbers[0].value};
+        if (number_count == 1) {  // "Dec 6" this year; "Jan 35" is January 1935
             if (small(numbers[0]) && numbers[0].value >= 1 && numbers[0].value <= 31)
                 return Ymd{current_year(), month_name, numbers[0].value};
             return Ymd{window_year(numbers[0]), month_name, 1};
         }
         return std::nullopt;
     }
-    if (numbers.size() == 3) {
+    if (number_count == 3) {
         const Token &a = numbers[0], &b = numbers[1], &c = numbers[2];
         if (!small(a)) return Ymd{a.value, b.value, c.value};
         if (a.value <= 12) return Ymd{window_year(c), a.value, b.value};
         return Ymd{window_year(c), b.value, a.value};  // 13 and more can only be the day
     }
-    if (numbers.size() == 2) {
+    if (number_count == 2) {
         const Token &a = numbers[0], &b = numbers[1];
         if (a.value <= 12 && small(b) && b.value <= 31) return Ymd{current_year(), a.value, b.value};
         if (a.value <= 12) return Ymd{window_year(b), a.value, 1};  // "12/2026"
@@ -236,8 +254,8 @@ std::optional<Ymd> read_date(const std::vector<Token>& t, size_t begin, size_t e
 
 std::optional<double> parse_general(std::string_view s) {
     const auto tokens = tokenize(s);
-    if (!tokens || tokens->empty()) return std::nullopt;
-    const std::vector<Token>& t = *tokens;
+    if (!tokens || tokens->size() == 0) return std::nullopt;
+    const Tokens& t = *tokens;
     // The time starts at the first number followed by ":" or by AM/PM.
     size_t time_begin = t.size(), time_end = t.size();
     std::optional<Clock> clock;
