@@ -21,6 +21,9 @@ struct ScannedNumber {
     int64_t exponent = 0;
 };
 
+// Value of a digit in base 16 or 8; 99 when `c` is none.
+int radix_digit(char c, int base);
+
 // The whole text in the form CDbl accepts (see parse_number); nullopt when it is not a number.
 std::optional<ScannedNumber> scan_number(std::string_view text);
 

@@ -20,13 +20,7 @@ double radix_val(std::string_view s) {
     const int base = (s[1] == 'H' || s[1] == 'h') ? 16 : 8;
     uint64_t value = 0;
     size_t i = 2;
-    for (; i < s.size(); ++i) {
-        const char c = s[i];
-        int d = 99;
-        if (is_digit(c)) d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        if (d >= base) break;
+    for (int d; i < s.size() && (d = detail::radix_digit(s[i], base)) != 99; ++i) {
         value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
         if (value > 0xFFFFFFFFu) throw vb_error(kErrOverflow);
     }

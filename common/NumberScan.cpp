@@ -21,15 +21,6 @@ constexpr int64_t kExponentCap = 100000;  // far beyond any double or 64-bit val
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Value of a digit in base 16 (hex) or 8 (octal); 99 when it is none.
-int radix_digit(char c, int base) {
-    int v = 99;
-    if (is_digit(c)) v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    return v < base ? v : 99;
-}
-
 class Scanner {
 public:
     explicit Scanner(std::string_view text) : s_(text) {}
@@ -135,6 +126,14 @@ private:
 };
 
 }  // namespace
+
+int radix_digit(char c, int base) {
+    int v = 99;
+    if (is_digit(c)) v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    return v < base ? v : 99;
+}
 
 std::optional<ScannedNumber> scan_number(std::string_view text) { return Scanner(text).run(); }
 
