@@ -16,6 +16,7 @@ void RecordsetImpl::require_editable() const {
 }
 
 void RecordsetImpl::set_value(int32_t ordinal, const Variant& value) {
+    checked(ordinal);
     require_editable();
     Record& record = readable_record();
     RawValue raw = to_raw(value, columns_[ordinal].kind);

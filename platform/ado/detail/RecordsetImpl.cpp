@@ -159,6 +159,12 @@ int32_t RecordsetImpl::field_ordinal(const Variant& index) const {
     return static_cast<int32_t>(n);
 }
 
+size_t RecordsetImpl::checked(int32_t ordinal) const {
+    if (ordinal < 0 || static_cast<size_t>(ordinal) >= columns_.size())
+        throw ado_error(adErrItemNotFound, kSourceRecordset);
+    return static_cast<size_t>(ordinal);
+}
+
 Record& RecordsetImpl::readable_record() {
     Record* r = cursor_->current();
     if (!r || r->deleted) no_current_record();
@@ -166,6 +172,7 @@ Record& RecordsetImpl::readable_record() {
 }
 
 Variant RecordsetImpl::get_value(int32_t ordinal) {
+    checked(ordinal);
     const Record& r = readable_record();
     const ColumnKind kind = columns_[ordinal].kind;
     if (edit_mode_ != adEditNone && pending_[ordinal]) return to_variant(*pending_[ordinal], kind);

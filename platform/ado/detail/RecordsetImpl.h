@@ -47,7 +47,7 @@ public:
 
     int32_t field_count() const noexcept { return static_cast<int32_t>(columns_.size()); }
     int32_t field_ordinal(const Variant& index) const;  // 3265 when there is no such field
-    const std::string& field_name(int32_t ordinal) const { return columns_[ordinal].name; }
+    const std::string& field_name(int32_t ordinal) const { return columns_[checked(ordinal)].name; }
     Variant get_value(int32_t ordinal);
     void set_value(int32_t ordinal, const Variant& value);
 
@@ -59,6 +59,7 @@ public:
 private:
     RecordsetImpl() = default;
     Provider& provider() const;
+    size_t checked(int32_t ordinal) const;  // 3265 for a Field kept from an earlier opening with fewer columns
     Record& readable_record();     // current and not deleted, else 3021
     void require_editable() const; // 3251 unless the cursor can edit
     void before_move();            // writes a pending edit; drops it if that fails

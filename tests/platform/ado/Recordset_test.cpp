@@ -115,6 +115,27 @@ TEST_P(RecordsetTest, ForwardOnlyStreamsForwardAndRestartsOnMoveFirst) {
     EXPECT_FALSE(rs->BOF());
 }
 
+// A row that fails to compute is only met when the cursor reaches it: the rows before it were handed out
+// without reading the rest. A static cursor reads everything at Open and fails there.
+TEST_P(RecordsetTest, ForwardOnlyFetchesRowsOnDemand) {
+    const std::string failing_row_900 =
+        is_pg() ? "SELECT CASE WHEN x = 900 THEN 1 / (x - 900) ELSE x END AS v FROM generate_series(1, 1000) AS g(x)"
+                : "WITH RECURSIVE s(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM s WHERE x < 1000) "
+                  "SELECT CASE WHEN x = 900 THEN abs(-9223372036854775807 - 1) ELSE x END AS v FROM s";
+    auto rs = open(failing_row_900, adOpenForwardOnly, adLockReadOnly);
+    int rows = 1;
+    const ComError e = error_of([&] {
+        for (; rows < 1000; ++rows) rs->MoveNext();
+    });
+    EXPECT_EQ(e.number(), kDbErrorsInCommand);
+    EXPECT_GT(rows, 1);  // at row 899 at the latest; earlier when rows are fetched in batches
+    EXPECT_LE(rows, 899);
+    Recordset snapshot;
+    EXPECT_EQ(error_of([&] { snapshot.Open(failing_row_900, conn_, adOpenStatic, adLockReadOnly); }).number(),
+              kDbErrorsInCommand);
+    EXPECT_EQ(snapshot.State(), adStateClosed);
+}
+
 TEST_P(RecordsetTest, FieldsByNameOrOrdinal) {
     auto rs = open("SELECT id, name FROM items ORDER BY id", adOpenStatic, adLockReadOnly);
     struct Case { Variant index; const char* name; };
@@ -128,9 +149,12 @@ TEST_P(RecordsetTest, FieldsByNameOrOrdinal) {
                                Variant(true), Variant::null()}) {
         EXPECT_EQ(error_of([&] { rs->Fields(bad); }).number(), adErrItemNotFound);
     }
+    Field kept = rs->Fields(Variant("name"));
     rs->Close();
     EXPECT_EQ(rs->FieldCount(), 0);
     EXPECT_EQ(error_of([&] { rs->Fields(Variant("id")); }).number(), adErrItemNotFound);
+    rs->Open("SELECT id FROM items", conn_, adOpenStatic, adLockReadOnly);  // fewer columns now
+    EXPECT_EQ(error_of([&] { (void)kept.Value(); }).number(), adErrItemNotFound);
 }
 
 TEST_P(RecordsetTest, ClosedAndOpenStatesRefuseWithAdoErrors) {
