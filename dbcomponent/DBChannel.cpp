@@ -33,12 +33,31 @@ ado::Recordset& DBChannel::recordset() {
     return *recordset_;
 }
 
+// The same answers as Recordset::Fields: a name is resolved by the record set the first time, and the
+// resulting field is kept while the cursor stays open (its set of columns cannot change meanwhile). A
+// cursor that was closed underneath the channel (its connection closed) goes back to the record set,
+// which then reports the name as unknown, as it would have without the cache.
+ado::Field DBChannel::field(const Variant& desc) {
+    ado::Recordset& rs = recordset();
+    if (!desc.is_text()) return rs.Fields(desc);
+    if (rs.State() != ado::adStateOpen) {
+        fields_by_name_.clear();
+        return rs.Fields(desc);
+    }
+    const std::string& name = desc.as_text();
+    for (const auto& [known, known_field] : fields_by_name_)
+        if (known == name) return known_field;
+    ado::Field found = rs.Fields(desc);
+    if (fields_by_name_.size() < kMaxCachedNames) fields_by_name_.emplace_back(name, found);
+    return found;
+}
+
 Variant DBChannel::Fields(const Variant& Desc) {
-    return errors_.trap(Variant(), [&] { return recordset().Fields(Desc).Value(); });
+    return errors_.trap(Variant(), [&] { return field(Desc).Value(); });
 }
 
 void DBChannel::Fields(const Variant& Desc, const Variant& value) {
-    errors_.trap_void([&] { recordset().Fields(Desc).Value(value); });
+    errors_.trap_void([&] { field(Desc).Value(value); });
 }
 
 void DBChannel::Add() {
@@ -55,6 +74,7 @@ void DBChannel::Delete() {
 
 // Opening a cursor that is already open fails (3705) and is recorded: callers close first.
 void DBChannel::OpenCursor(const std::string& sel, int32_t cursortype, int32_t locktype) {
+    fields_by_name_.clear();
     errors_.trap_void([&] {
         recordset().Open(sel, shared_connection(), static_cast<ado::CursorTypeEnum>(cursortype),
                          static_cast<ado::LockTypeEnum>(locktype), ado::adCmdUnspecified);
@@ -71,6 +91,7 @@ int16_t DBChannel::Direct(const std::string& sel) {
 }
 
 void DBChannel::CloseCursor() {
+    fields_by_name_.clear();
     errors_.trap_void([&] { recordset().Close(); });
 }
 
@@ -151,7 +172,7 @@ void DBChannel::append_all_rows(ado::Recordset& rs, const std::vector<std::strin
     fields.reserve(wanted.size());
     while (!rs.EOF_()) {
         for (size_t i = 0; i < wanted.size(); ++i) {
-            if (i == fields.size()) fields.push_back(rs.Fields(Variant(*wanted[i])));
+            if (i == fields.size()) fields.push_back(field(Variant(*wanted[i])));
             const Variant value = fields[i].Value();
             if (any_cell) out += separator;
             any_cell = true;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/Variant.h"
@@ -49,9 +50,15 @@ private:
     static const DispatchTable<DBChannel>& dispatch_table();
     void DoMove(ado::Recordset& rs, const std::string& keyword);
     ado::Recordset& recordset();   // created closed on first use, never replaced
+    ado::Field field(const Variant& desc);   // Fields.Item, with names resolved once per open cursor
     void append_all_rows(ado::Recordset& rs, const std::vector<std::string>& names, std::string& out,
                          bool& any_cell);
 
     std::unique_ptr<ado::Recordset> recordset_;   // the channel's one cursor
+    // Fields of the open cursor already looked up by name (exact text of the name): a scan reads the same
+    // few names on every record, and resolving a name costs more than reading the value. Emptied whenever
+    // the cursor is opened or closed, or found closed.
+    std::vector<std::pair<std::string, ado::Field>> fields_by_name_;
+    static constexpr size_t kMaxCachedNames = 32;
     ErrorList errors_;                            // oldest first; only ErrClear empties it
 };

@@ -240,6 +240,25 @@ TEST_P(DBChannelTest, ReleasingAChannelWithAnOpenCursorKeepsOthersWorking) {
     EXPECT_EQ(scalar("SELECT id FROM {t} ORDER BY id DESC"), Variant(int32_t{9}));
 }
 
+TEST_P(DBChannelTest, NamesAreResolvedAgainForEachCursor) {
+    auto channel = open("SELECT id, name FROM {t} ORDER BY id");
+    EXPECT_EQ(channel->Fields(Variant("name")), Variant("alpha"));
+    channel->CloseCursor();
+    channel->OpenCursor(db_->sql("SELECT name, amount, id FROM {t} ORDER BY id DESC"), ado::adOpenStatic,
+                        ado::adLockReadOnly);
+    EXPECT_EQ(channel->Fields(Variant("name")), Variant("gamma"));
+    EXPECT_EQ(channel->Fields(Variant("id")), Variant(int32_t{3}));
+    EXPECT_EQ(channel->All({"id", "name"}), std::string("3") + kStx + "gamma" + kStx + "2" + kStx + "beta" +
+                                                kStx + "1" + kStx + "alpha");
+    EXPECT_EQ(channel->DError(), "");
+
+    // A cursor closed underneath the channel (its connection was closed) knows no names any more.
+    channel->Move("first");
+    std::make_shared<DBConnect>().reset();
+    channel->Fields(Variant("name"));
+    EXPECT_EQ(channel->DError(), ado_entry(ado::adErrItemNotFound));
+}
+
 INSTANTIATE_TEST_SUITE_P(Providers, DBChannelTest, ::testing::Values("SQLite", "PostgreSQL"),
                          [](const auto& info) { return provider_label(info.param); });
 
