@@ -57,7 +57,8 @@ std::string to_conninfo(const std::string& text) {
         const char* target = libpq_key(key);
         if (!target)  // e.g. sslmode: libpq's own keywords pass through, and libpq refuses unknown ones
             target = key.c_str();
-        conninfo += (conninfo.empty() ? "" : " ") + std::string(target) + "=" + quoted(value);
+        if (!conninfo.empty()) conninfo += ' ';
+        conninfo.append(target).append(1, '=').append(quoted(value));
     }
     return conninfo;
 }

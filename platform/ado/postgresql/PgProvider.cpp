@@ -157,7 +157,7 @@ public:
 
     std::unique_ptr<LockSession> begin_lock() override { return std::make_unique<PgLock>(take_connection(), pool_); }
 
-    std::string placeholder(size_t number) const override { return "$" + std::to_string(number); }
+    std::string placeholder(size_t number) const override { return std::string(1, '$').append(std::to_string(number)); }
     std::string equal_or_both_null(const std::string& column, const ColumnInfo& info,
                                    const std::string& placeholder) const override {
         if (info.compare_as_text) return column + "::text IS NOT DISTINCT FROM " + placeholder + "::text";
