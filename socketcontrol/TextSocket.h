@@ -91,10 +91,10 @@ public:
     int32_t Timeout();
     void Timeout(int32_t value);
 
-    // Longest line, in characters, that LineArrived delivers; 0 (the default) means no limit. A longer
-    // line is dropped (as far as it has arrived, and the rest of it as it arrives) and reported once
-    // through Error with number kLineTooLong, so a peer that never sends a terminator cannot make the
-    // receive buffer grow without bound.
+    // Longest line, in characters as it arrives (before unescaping), that LineArrived delivers; 0 (the
+    // default) means no limit. A longer line is dropped (as far as it has arrived, and the rest of it as
+    // it arrives) and reported once through Error with number kLineTooLong, so a peer that never sends a
+    // terminator cannot make the receive buffer grow without bound. Not copied to accepted sockets.
     int32_t MaxLineLength() const noexcept { return max_line_length_; }
     void MaxLineLength(int32_t value);
     static constexpr int32_t kLineTooLong = 10040;  // WSAEMSGSIZE, "Message too long"

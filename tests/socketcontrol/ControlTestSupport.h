@@ -43,8 +43,12 @@ struct TextRecorder : TextSocketEvents {
     bool keep_accepted = true;
     std::function<void(const std::string&)> on_line;
     std::function<void(std::shared_ptr<TextSocket>&)> on_accept;
+    std::function<void()> on_closed;
 
-    void Closed() override { events.push_back("Closed"); }
+    void Closed() override {
+        events.push_back("Closed");
+        if (on_closed) on_closed();
+    }
     void Connected() override { events.push_back("Connected"); }
     void Error(int32_t code, const std::string& desc) override {
         events.push_back("Error " + std::to_string(code) + " " + desc);

@@ -195,6 +195,18 @@ TEST_F(TextSocketTest, OwnerMayDropTheSocketInsideLineArrived) {
     EXPECT_EQ(Quellox::Count(), registered - 1);
 }
 
+TEST_F(TextSocketTest, OwnerMayDropTheSocketInsideClosed) {
+    TextPair pair;
+    ASSERT_TRUE(pair.open(control_));
+    const int32_t text_sockets = Quellox::TextSocketCount();
+    pair.server_events->on_closed = [&] { pair.server.reset(); };
+    ASSERT_TRUE(pair.client->SendRaw("last words"));
+    pair.client.reset();  // closes the connection: the server delivers the tail, then Closed
+    ASSERT_TRUE(pump_until([&] { return !pair.server; }));
+    EXPECT_EQ(pair.server_events->events, (std::vector<std::string>{"Line last words", "Closed"}));
+    EXPECT_EQ(Quellox::TextSocketCount(), text_sockets - 2);
+}
+
 TEST_F(TextSocketTest, AcceptedSocketNobodyKeepsIsClosed) {
     auto listener_events = std::make_shared<TextRecorder>();
     listener_events->keep_accepted = false;
