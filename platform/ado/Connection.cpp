@@ -56,8 +56,9 @@ void Connection::Close() {
 }
 
 int32_t Connection::Execute(const std::string& command_text, int32_t options) {
-    if (options != adCmdUnspecified && options != adCmdText && options != adCmdUnknown)
-        throw ado_error(adErrInvalidArgument, kSourceConnection);
+    // The low bits give the command kind; the high ones (asynchronous, no records) change nothing here.
+    const int32_t kind = options == adCmdUnspecified ? adCmdText : (options & 0x0F);
+    if (kind != adCmdText && kind != adCmdUnknown) throw ado_error(adErrInvalidArgument, kSourceConnection);
     return provider().execute(command_text);
 }
 

@@ -9,9 +9,10 @@ namespace {
 
 [[noreturn]] void invalid_argument() { throw ado_error(adErrInvalidArgument, kSourceRecordset); }
 
-// adCmdTable names a table; the other kinds all come down to statement text here.
+// adCmdTable names a table; the other kinds all come down to statement text here. The low bits give the
+// command kind; the high ones (asynchronous, no records) change nothing here.
 std::string statement_for(const std::string& source, int32_t options) {
-    switch (options) {
+    switch (options == adCmdUnspecified ? adCmdUnspecified : (options & 0x0F)) {
         case adCmdUnspecified:
         case adCmdText:
         case adCmdUnknown: return source;

@@ -62,7 +62,7 @@ struct TableInfo {
 class RowStream {
 public:
     virtual ~RowStream() = default;
-    virtual bool next(RawRow& row) = 0;  // false at the end
+    virtual bool next(RawRow& row) = 0;  // false at the end; `row` may hold the previous row to reuse
 };
 
 struct QueryResult {

@@ -11,9 +11,9 @@ StreamCursor::StreamCursor(std::unique_ptr<RowStream> stream,
 }
 
 void StreamCursor::fetch() {
-    RawRow row;
-    if (stream_ && stream_->next(row)) {
-        current_ = Record{std::move(row), false};
+    // Read into the current record's own vector, so a long scan reuses one row's memory.
+    if (stream_ && stream_->next(current_.values)) {
+        current_.deleted = false;
         ++index_;
         bof_ = eof_ = false;
         return;

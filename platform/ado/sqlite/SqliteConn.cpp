@@ -97,26 +97,32 @@ std::vector<RawRow> SqliteConn::run(const std::string& sql, const std::vector<Ra
     return rows;
 }
 
-RawRow read_row(sqlite3_stmt* st) {
+void read_row(sqlite3_stmt* st, RawRow& row) {
     const int n = sqlite3_column_count(st);
-    RawRow row(n);
+    row.resize(n);
     for (int i = 0; i < n; ++i) {
+        RawValue& v = row[i];
         switch (sqlite3_column_type(st, i)) {
-            case SQLITE_INTEGER: row[i] = RawValue::of_integer(sqlite3_column_int64(st, i)); break;
-            case SQLITE_FLOAT: row[i] = RawValue::of_real(sqlite3_column_double(st, i)); break;
+            case SQLITE_INTEGER: v.type = RawValue::Type::Integer, v.integer = sqlite3_column_int64(st, i); break;
+            case SQLITE_FLOAT: v.type = RawValue::Type::Real, v.real = sqlite3_column_double(st, i); break;
             case SQLITE_TEXT:
-                row[i] = RawValue::of_text(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
-                                                       sqlite3_column_bytes(st, i)));
+                v.type = RawValue::Type::Text;
+                v.text.assign(reinterpret_cast<const char*>(sqlite3_column_text(st, i)), sqlite3_column_bytes(st, i));
                 break;
             case SQLITE_BLOB: {
                 const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
-                row[i] = RawValue::of_text(std::string(p ? p : "", sqlite3_column_bytes(st, i)),
-                                           RawValue::Type::Blob);
+                v.type = RawValue::Type::Blob;
+                v.text.assign(p ? p : "", sqlite3_column_bytes(st, i));
                 break;
             }
-            default: break;  // NULL
+            default: v.type = RawValue::Type::Null; break;
         }
     }
+}
+
+RawRow read_row(sqlite3_stmt* st) {
+    RawRow row;
+    read_row(st, row);
     return row;
 }
 

@@ -48,6 +48,7 @@ private:
 };
 
 RawRow read_row(sqlite3_stmt* st);
+void read_row(sqlite3_stmt* st, RawRow& row);  // into `row`, reusing its memory
 void bind_params(const SqliteConn& conn, sqlite3_stmt* st, const std::vector<RawValue>& params);
 
 }  // namespace ado::detail

@@ -47,7 +47,7 @@ public:
     }
     bool next(RawRow& row) override {
         if (!conn_->step(st_.get())) return false;
-        row = read_row(st_.get());
+        read_row(st_.get(), row);
         return true;
     }
 
