@@ -13,8 +13,9 @@ constexpr const char* kSource = "DBChannel";
 
 }  // namespace
 
+// No member runs code of the caller's (there are no events), so nothing can release the channel while a
+// member runs and the call needs no reference of its own.
 Variant DBChannel::Invoke(std::string_view name, InvokeKind kind, std::vector<Variant> args) {
-    const auto self = weak_from_this().lock();   // the caller may drop its reference while the member runs
     return dispatch_table().invoke(*this, name, kind, args);
 }
 

@@ -46,7 +46,6 @@ bool DBConnect::DBInit(const std::string& Provider, const std::string& Connect, 
 }
 
 Variant DBConnect::Invoke(std::string_view name, InvokeKind kind, std::vector<Variant> args) {
-    const auto self = weak_from_this().lock();   // the caller may drop its reference while the member runs
     return dispatch_table().invoke(*this, name, kind, args);
 }
 
