@@ -15,7 +15,7 @@ SocketRegistry& SocketRegistry::current() {
     return registry;
 }
 
-void SocketRegistry::index_add(Index& index, int32_t value, Seq seq) { index[value].insert(seq); }
+void SocketRegistry::index_add(Index& index, int32_t value, Seq seq, const Entry* entry) { index[value].emplace(seq, entry); }
 
 void SocketRegistry::index_remove(Index& index, int32_t value, Seq seq) {
     const auto it = index.find(value);
@@ -31,11 +31,11 @@ void SocketRegistry::Add(std::shared_ptr<WSocket> core, const std::string& key) 
     const int32_t handle = core->SocketHandle();
     const int32_t task = core->AsyncTaskHandle();
     const WSocket* raw = core.get();
-    entries_.emplace(seq, Entry{key, std::move(core), handle, task});
+    const Entry* entry = &entries_.emplace(seq, Entry{key, std::move(core), handle, task}).first->second;
     by_key_.emplace(key, seq);
     by_core_.emplace(raw, seq);
-    index_add(by_handle_, handle, seq);
-    index_add(by_task_, task, seq);
+    index_add(by_handle_, handle, seq, entry);
+    index_add(by_task_, task, seq, entry);
 }
 
 void SocketRegistry::Add(std::shared_ptr<WSocket> core) {
@@ -84,7 +84,7 @@ void SocketRegistry::Clear() {
 std::shared_ptr<WSocket> SocketRegistry::first_in(const Index& index, int32_t value) const {
     const auto it = index.find(value);
     if (it == index.end() || it->second.empty()) return nullptr;
-    return entries_.at(*it->second.begin()).core;
+    return it->second.begin()->second->core;
 }
 
 std::shared_ptr<WSocket> SocketRegistry::find_by_handle(int32_t value) const { return first_in(by_handle_, value); }
@@ -109,7 +109,7 @@ void SocketRegistry::handle_changed(const WSocket& core, int32_t /*old_value*/) 
         Entry& entry = entries_.at(c->second);
         index_remove(by_handle_, entry.handle, c->second);
         entry.handle = now;
-        index_add(by_handle_, now, c->second);
+        index_add(by_handle_, now, c->second, &entry);
     }
 }
 
@@ -120,6 +120,6 @@ void SocketRegistry::task_changed(const WSocket& core, int32_t /*old_value*/) {
         Entry& entry = entries_.at(c->second);
         index_remove(by_task_, entry.task, c->second);
         entry.task = now;
-        index_add(by_task_, now, c->second);
+        index_add(by_task_, now, c->second, &entry);
     }
 }

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -55,9 +54,10 @@ private:
         int32_t handle;  // the core's handle / task handle as indexed
         int32_t task;
     };
-    using Index = std::unordered_map<int32_t, std::set<Seq>>;
+    // value -> the entries holding it, by registration order (entries_ nodes never move)
+    using Index = std::unordered_map<int32_t, std::map<Seq, const Entry*>>;
 
-    static void index_add(Index& index, int32_t value, Seq seq);
+    static void index_add(Index& index, int32_t value, Seq seq, const Entry* entry);
     static void index_remove(Index& index, int32_t value, Seq seq);
     std::shared_ptr<WSocket> first_in(const Index& index, int32_t value) const;
     std::shared_ptr<WSocket> erase(std::map<Seq, Entry>::iterator it);  // returns the released core
