@@ -1,6 +1,7 @@
 // AdoFixture.cpp: per-test databases for both providers; see AdoFixture.h.
 #include "AdoFixture.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -70,6 +71,32 @@ Variant AdoTest::scalar(const std::string& sql) {
     ado::Recordset rs;
     rs.Open(sql, other, ado::adOpenStatic, ado::adLockReadOnly);
     return rs.Fields(Variant(int32_t{0})).Value();
+}
+
+// The child touches none of the parent's connections and leaves with _exit, so nothing of the parent's is
+// closed or flushed twice.
+bool AdoTest::child_process_reads(const std::string& sql, const std::string& expected) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int code = 2;
+        try {
+            ado::Connection c;
+            c.Provider(provider_);
+            c.ConnectionString(connection_string_);
+            c.Open();
+            auto shared = std::shared_ptr<ado::Connection>(&c, [](ado::Connection*) {});
+            ado::Recordset rs;
+            rs.Open(sql, shared, ado::adOpenForwardOnly, ado::adLockReadOnly);
+            const Variant v = rs.Fields(Variant(int32_t{0})).Value();
+            code = v.is_text() && v.as_text() == expected ? 0 : 1;
+            rs.Close();
+        } catch (...) {
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 void AdoTest::make_items() {

@@ -37,6 +37,9 @@ protected:
                                          std::shared_ptr<ado::Connection> conn = nullptr);
     // The value of the first field of the first row of `sql`, read through a connection of its own.
     Variant scalar(const std::string& sql);
+    // True when a child process, opening the database afresh, reads `expected` as the text of `sql`'s first
+    // value.
+    bool child_process_reads(const std::string& sql, const std::string& expected);
     // Table items(id INTEGER PRIMARY KEY, name VARCHAR(20) UNIQUE, qty INTEGER) with rows 1 A 10, 2 B 20, 3 C 30.
     void make_items();
 

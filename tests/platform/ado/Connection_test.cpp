@@ -77,6 +77,7 @@ TEST_P(ConnectionTest, WritesAreCommittedAtOnceWhileCursorsStayOpen) {
     ASSERT_FALSE(streaming->EOF_());  // an unfinished statement
     conn_->Execute("UPDATE items SET name = 'X' WHERE id = 3");
     EXPECT_EQ(scalar("SELECT name FROM items WHERE id = 3"), Variant("X"));
+    EXPECT_TRUE(child_process_reads("SELECT name FROM items WHERE id = 3", "X"));
     keyset->MoveNext();
     keyset->Fields(Variant("name")).Value(Variant("Y"));
     keyset->Update();
