@@ -255,8 +255,11 @@ void TextSocket::core_data_arrived(int32_t ByteCount) {
     }
 }
 
+// Asks for one byte more than announced: a read that fills its buffer makes the socket layer look
+// again for data left behind (one more system call per arrival), a read that comes up short does not;
+// and a byte that arrived after the count was taken belongs to this arrival as well as to the next.
 void TextSocket::receive(int32_t count) {
-    const std::string bytes = core().receive_ansi(count);
+    const std::string bytes = core().receive_ansi(count < INT32_MAX ? count + 1 : count);
     if (bytes.empty()) return;
     receive_buffer_.append(bytes);
     if (receive_buffer_.terminators().empty()) {  // no terminators: every arrival is one line, as it came
