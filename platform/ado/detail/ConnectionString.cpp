@@ -12,6 +12,29 @@ std::string trim(const std::string& s) {
     return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
+// Splits at ";" outside quotes, so a quoted value ("a;b" or 'a;b') may hold one. A quote opens only at
+// the start of a value, so "User ID=O'Brien" is a plain value.
+std::vector<std::string> split_parts(const std::string& text) {
+    std::vector<std::string> parts(1);
+    char quote = 0;
+    bool value_start = false;
+    for (char c : text) {
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (value_start && (c == '"' || c == '\'')) {
+            quote = c;
+        } else if (c == ';') {
+            parts.emplace_back();
+            value_start = false;
+            continue;
+        }
+        if (c == '=') value_start = !quote;
+        else if (c != ' ') value_start = false;
+        parts.back() += c;
+    }
+    return parts;
+}
+
 }  // namespace
 
 std::string lower(std::string text) {
@@ -21,12 +44,7 @@ std::string lower(std::string text) {
 
 std::vector<std::pair<std::string, std::string>> parse_connection_string(const std::string& text) {
     std::vector<std::pair<std::string, std::string>> pairs;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(';', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string part = text.substr(start, end - start);
-        start = end + 1;
+    for (const std::string& part : split_parts(text)) {
         if (trim(part).empty()) continue;
         const size_t eq = part.find('=');
         std::string key = lower(trim(part.substr(0, eq)));

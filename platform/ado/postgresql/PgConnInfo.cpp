@@ -36,10 +36,10 @@ std::string quoted(const std::string& value) {
     return q + "'";
 }
 
-// ADO style when parts are separated by ";", or when the first key is not written as libpq writes its
+// ADO style when there are several parts separated by ";", or when the first key is not written as libpq writes its
 // keywords (lower case, no blanks: "Server=", "User ID=", "Host=").
 bool is_ado_style(const std::string& text) {
-    if (text.find(';') != std::string::npos) return true;
+    if (parse_connection_string(text).size() > 1) return true;  // parts separated by ";" outside quotes
     const size_t eq = text.find('=');
     if (eq == std::string::npos) return false;
     const std::string key = parse_connection_string(text.substr(0, eq + 1)).front().first;

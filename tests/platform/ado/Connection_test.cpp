@@ -2,9 +2,11 @@
 // committed at once while cursors stay open, on both providers.
 #include "platform/ado/Connection.h"
 
-#include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
+
+#include <gtest/gtest.h>
 
 #include "AdoFixture.h"
 #include "platform/ado/Recordset.h"
@@ -112,6 +114,18 @@ TEST_P(ConnectionTest, MemoryDatabaseIsOneDatabaseForEveryCursorOfItsConnection)
     other->ConnectionString("Data Source=:memory:");
     other->Open();
     EXPECT_EQ(error_of([&] { other->Execute("SELECT * FROM m"); }).number(), kDbErrorsInCommand);
+}
+
+TEST_P(ConnectionTest, SqliteDataSourceMayBeQuoted) {
+    if (is_pg()) GTEST_SKIP() << "SQLite only";
+    const std::string dir = connection_string().substr(std::string("Data Source=").size());
+    const std::string path = dir.substr(0, dir.rfind('/')) + "/it's;here.db";
+    Connection c;
+    c.Provider("SQLite");
+    c.ConnectionString("Data Source=\"" + path + "\";");
+    c.Open();
+    c.Execute("CREATE TABLE q (id INTEGER PRIMARY KEY)");
+    EXPECT_EQ(::access(path.c_str(), F_OK), 0);
 }
 
 TEST_P(ConnectionTest, PostgreSqlAcceptsAdoStyleConnectionStrings) {
