@@ -136,6 +136,7 @@ private:
         uint32_t addr_be = 0;  // network byte order
         uint8_t zero[8] = {};
     };
+    static_assert(sizeof(SockAddrIn) == 16, "Windows Sockets passes 16 bytes");
     class TimerSink;
 
     WSocket();

@@ -183,6 +183,19 @@ TEST_F(WSocketTest, ConnectResolvesHostNameThenConnects) {
     EXPECT_EQ(client->RemoteIPAddress(), "127.0.0.1");
 }
 
+// A socket without notifications connects at once after its lookup: it is connected (State 5), not left
+// waiting for an FD_CONNECT that will never come.
+TEST_F(WSocketTest, BlockingSocketIsConnectedAfterItsLookup) {
+    auto listener = make_listener();
+    auto client = make_core(QXStream, false);
+    client->HostName("localhost");
+    client->RemotePort(listener->LocalPort());
+    client->Connect();
+    ASSERT_TRUE(pump_until([&] { return client->State() != WSSS_ResolvingHost; }));
+    EXPECT_EQ(client->State(), WSSS_Connected);
+    EXPECT_EQ(client->SendString("ok"), 2);
+}
+
 // The owner may start a connect from inside HostNameResolved: the core has finished its lookup (State 0,
 // nothing pending) before it raises the event.
 TEST_F(WSocketTest, OwnerConnectsFromInsideHostNameResolved) {
