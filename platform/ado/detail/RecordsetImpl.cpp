@@ -13,24 +13,36 @@ namespace ado::detail {
 namespace {
 
 // Rows a provider buffered although a stream was asked for (statements that change data and return rows),
-// handed out one at a time so the cursor still behaves as forward-only.
+// handed out one at a time so the cursor still behaves as forward-only. MoveFirst starts again from these
+// rows rather than running a data change a second time.
 class BufferedStream final : public RowStream {
 public:
-    explicit BufferedStream(std::vector<RawRow> rows) : rows_(std::move(rows)) {}
+    explicit BufferedStream(std::shared_ptr<const std::vector<RawRow>> rows) : rows_(std::move(rows)) {}
     bool next(RawRow& row) override {
-        if (next_ >= rows_.size()) return false;
-        row = std::move(rows_[next_++]);
+        if (next_ >= rows_->size()) return false;
+        row = (*rows_)[next_++];
         return true;
     }
 
 private:
-    std::vector<RawRow> rows_;
+    std::shared_ptr<const std::vector<RawRow>> rows_;
     size_t next_ = 0;
 };
 
-std::unique_ptr<RowStream> stream_of(QueryResult& result) {
-    if (result.stream) return std::move(result.stream);
-    return std::make_unique<BufferedStream>(std::move(result.rows));
+// The cursor over a forward-only result, and how MoveFirst gets the rows again.
+std::unique_ptr<StreamCursor> stream_cursor(QueryResult& result, Provider& provider, const std::string& sql) {
+    if (result.stream) {
+        auto restart = [p = &provider, sql]() -> std::unique_ptr<RowStream> {
+            std::optional<QueryResult> again = p->query(sql, true);
+            if (!again) return std::make_unique<BufferedStream>(std::make_shared<std::vector<RawRow>>());
+            if (again->stream) return std::move(again->stream);
+            return std::make_unique<BufferedStream>(std::make_shared<std::vector<RawRow>>(std::move(again->rows)));
+        };
+        return std::make_unique<StreamCursor>(std::move(result.stream), std::move(restart));
+    }
+    auto rows = std::make_shared<const std::vector<RawRow>>(std::move(result.rows));
+    auto restart = [rows]() -> std::unique_ptr<RowStream> { return std::make_unique<BufferedStream>(rows); };
+    return std::make_unique<StreamCursor>(std::make_unique<BufferedStream>(rows), std::move(restart));
 }
 
 bool same_name(const std::string& a, const std::string& b) {
@@ -74,13 +86,7 @@ std::unique_ptr<RecordsetImpl> RecordsetImpl::open(const std::string& sql, std::
     rs->cursor_type_ = given_type(cursor_type, location, rs->table_.has_value());
     rs->lock_type_ = given_lock(lock_type, location, rs->table_.has_value());
     if (rs->cursor_type_ == adOpenForwardOnly) {
-        Provider* provider = &p;
-        auto restart = [provider, sql]() -> std::unique_ptr<RowStream> {
-            std::optional<QueryResult> again = provider->query(sql, true);
-            if (!again) return std::make_unique<BufferedStream>(std::vector<RawRow>{});
-            return stream_of(*again);
-        };
-        rs->cursor_ = std::make_unique<StreamCursor>(stream_of(*result), std::move(restart));
+        rs->cursor_ = stream_cursor(*result, p, sql);
     } else {
         RefreshFn refresh;
         if (rs->cursor_type_ == adOpenKeyset) refresh = [raw = rs.get()](Record& r) { return raw->refresh(r); };

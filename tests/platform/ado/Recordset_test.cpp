@@ -115,6 +115,15 @@ TEST_P(RecordsetTest, ForwardOnlyStreamsForwardAndRestartsOnMoveFirst) {
     EXPECT_FALSE(rs->BOF());
 }
 
+TEST_P(RecordsetTest, MoveFirstDoesNotRunADataChangeAgain) {
+    auto rs = open("INSERT INTO items (id, name, qty) VALUES (4, 'D', 40), (5, 'E', 50) RETURNING id",
+                   adOpenForwardOnly, adLockReadOnly);
+    rs->MoveNext();
+    rs->MoveFirst();
+    EXPECT_EQ(current_id(*rs), 4);
+    EXPECT_EQ(vb_id(scalar("SELECT count(*) FROM items")), 5);
+}
+
 // A row that fails to compute is only met when the cursor reaches it: the rows before it were handed out
 // without reading the rest. A static cursor reads everything at Open and fails there.
 TEST_P(RecordsetTest, ForwardOnlyFetchesRowsOnDemand) {
