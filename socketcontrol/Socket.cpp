@@ -157,7 +157,6 @@ void Socket::core_closed() {
     int idle_rounds = 0;
     for (int32_t available = core().BytesAvailable(); available != 0;) {
         raise([&](SocketEvents& s) { s.DataArrived(available); });
-        if (!TheSocket_) break;
         const int32_t left = core().BytesAvailable();
         idle_rounds = left < available ? 0 : idle_rounds + 1;
         if (idle_rounds >= kIdleCloseRounds) break;

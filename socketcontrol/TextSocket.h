@@ -34,6 +34,7 @@ public:
     virtual void Closed() {}
     virtual void Connected() {}
     virtual void Error(int32_t /*ErrorCode*/, const std::string& /*ErrorDesc*/) {}
+    // An owner that lets go of the socket in here hears no further lines: they go with the socket.
     virtual void LineArrived(const std::string& /*Data*/) {}
     // The owner keeps NewSocket (a connected text socket) by taking a reference; if it keeps none the
     // connection is closed when the handling ends.
