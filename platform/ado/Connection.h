@@ -40,8 +40,9 @@ public:
     ObjectStateEnum State() const noexcept;
 
     // Opens with the values set before; a non-empty `connection_string` replaces ConnectionString first,
-    // and a non-empty user id or password is added to it. Raises 3705 when open, 3706 for an unknown
-    // provider, and the provider's error (E_FAIL with the database's text) when the database refuses.
+    // and a non-empty user id or password overrides the one in it (PostgreSQL; SQLite has no log-in).
+    // Raises 3705 when open, 3706 for an unknown provider, and the provider's error (E_FAIL with the
+    // database's text) when the database refuses.
     void Open(const std::string& connection_string = "", const std::string& user_id = "",
               const std::string& password = "", int32_t options = adCmdUnspecified);
 
