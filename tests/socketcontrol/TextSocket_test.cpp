@@ -66,6 +66,22 @@ TEST_F(TextSocketTest, LinesAreCutAtTheEarliestTerminatorWhateverTheArrivals) {
     }
 }
 
+TEST_F(TextSocketTest, ThousandsOfLinesInABurstArriveWholeAndInOrder) {
+    TextPair pair;
+    ASSERT_TRUE(pair.open(control_));
+    set_terminators(*pair.server, {"|", "\r\n"});
+    std::vector<std::string> expected;
+    std::string burst;
+    for (int i = 0; i < 5000; ++i) {  // lengths vary, so the reads split lines and terminators anywhere
+        expected.push_back(std::to_string(i) + std::string(static_cast<size_t>(i % 97), 'x'));
+        burst += expected.back() + (i % 3 == 0 ? "\r\n" : "|");
+    }
+    pair.client->SendRaw(burst);  // what the socket cannot take now follows on ReadyToSend
+    ASSERT_TRUE(pump_until([&] { return pair.server_events->lines.size() == expected.size(); }));
+    EXPECT_TRUE(pair.server_events->lines == expected);
+    EXPECT_EQ(pair.server->ReceiveBufferSize(), 0);
+}
+
 TEST_F(TextSocketTest, EscapingCarriesCrLfAndEscThroughCrLfLines) {
     TextPair pair;
     ASSERT_TRUE(pair.open(control_));
