@@ -28,8 +28,8 @@ void DBChannel::ErrClear() {
     errors_.clear();
 }
 
-ado::Recordset& DBChannel::recordset() {
-    if (!recordset_) recordset_ = std::make_unique<ado::Recordset>();
+ado::Recordset& DBChannel::create_recordset() {
+    recordset_ = std::make_unique<ado::Recordset>();
     return *recordset_;
 }
 

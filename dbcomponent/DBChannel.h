@@ -49,7 +49,10 @@ public:
 private:
     static const DispatchTable<DBChannel>& dispatch_table();
     void DoMove(ado::Recordset& rs, const std::string& keyword);
-    ado::Recordset& recordset();   // created closed on first use, never replaced
+    // The channel's record set, created closed on first use and never replaced. Inline: every member
+    // goes through it, several times per record of a scan.
+    ado::Recordset& recordset() { return recordset_ ? *recordset_ : create_recordset(); }
+    ado::Recordset& create_recordset();
     ado::Field field(const Variant& desc);   // Fields.Item, with names resolved once per open cursor
     void append_all_rows(ado::Recordset& rs, const std::vector<std::string>& names, std::string& out,
                          bool& any_cell);
