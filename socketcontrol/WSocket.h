@@ -119,7 +119,8 @@ public:
     void HostAddressResolved(const VBWinMess& Message);  // message 0x403
 
     // SendString / ReceiveStream(Length, false, 0) on Windows-1252 bytes, for callers that keep their
-    // text as bytes already (TextSocket): same checks, errors, and SendBlocked/DataWaiting/timer effects.
+    // text as bytes already (TextSocket): same checks, errors, and SendBlocked/timer effects; receive_ansi
+    // leaves DataWaiting as it was (the text socket never reads it).
     int32_t send_ansi(std::string_view bytes, int32_t IOFlags = 0);
     std::string receive_ansi(int32_t Length);  // "" when nothing was read
 
@@ -149,6 +150,7 @@ private:
     static uint32_t message_window();  // MessageForm's window; 91 when the form is not loaded
     int32_t send_bytes(const void* data, int32_t length, int32_t flags, bool to_remote, const char* description);
     int32_t receive_into(void* buffer, int32_t length, int32_t flags, bool from_any, const char* description);
+    int32_t receive_raw(void* buffer, int32_t length, int32_t flags, bool from_any, const char* description);
     void refresh_data_waiting();
     void set_handle(int32_t handle);
     void set_task_handle(int32_t task);

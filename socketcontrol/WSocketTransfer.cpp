@@ -33,6 +33,13 @@ void check_length(int32_t length) {
 // One recv (or recvfrom into the remote address); raises the Winsock error with `description`. After a
 // successful read DataWaiting tells whether more is queued.
 int32_t WSocket::receive_into(void* buffer, int32_t length, int32_t flags, bool from_any, const char* description) {
+    const int32_t result = receive_raw(buffer, length, flags, from_any, description);
+    refresh_data_waiting();
+    return result;
+}
+
+// The read itself, without refreshing DataWaiting.
+int32_t WSocket::receive_raw(void* buffer, int32_t length, int32_t flags, bool from_any, const char* description) {
     int result;
     if (from_any) {
         int address_length = kSockAddrLength;
@@ -42,7 +49,6 @@ int32_t WSocket::receive_into(void* buffer, int32_t length, int32_t flags, bool 
         result = ws::recv(static_cast<ws::SOCKET>(handle_), static_cast<char*>(buffer), length, flags);
     }
     if (result == ws::SOCKET_ERROR) raise_winsock(description);
-    refresh_data_waiting();
     return result;
 }
 
@@ -109,7 +115,9 @@ std::string WSocket::receive_ansi(int32_t Length) {
     check_connected(kNotConnectedReceive);
     check_length(Length);
     std::string bytes(static_cast<size_t>(Length), ' ');
-    const int32_t count = receive_into(bytes.data(), Length, 0, false, kReceiveStringFailed);
+    // No DataWaiting refresh: the text socket, the only caller, never reads it, and the refresh would
+    // cost an ioctl per arrival.
+    const int32_t count = receive_raw(bytes.data(), Length, 0, false, kReceiveStringFailed);
     bytes.resize(static_cast<size_t>(count));
     return bytes;
 }
