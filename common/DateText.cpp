@@ -15,6 +15,7 @@
 // that form. Elsewhere a "." is not accepted in a date.
 #include <ctime>
 
+#include "common/AsciiCase.h"
 #include "common/Conversions.h"
 #include "common/ConversionsDetail.h"
 
@@ -24,7 +25,6 @@ namespace {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 int current_year() {
     const std::time_t now = std::time(nullptr);
@@ -104,7 +104,7 @@ constexpr const char* kMonths[] = {"january", "february", "march",     "april", 
 std::optional<Token> word_token(std::string_view word) {
     if (word.size() > 9) return std::nullopt;  // "september" is the longest word we know
     char folded[9];
-    for (size_t i = 0; i < word.size(); ++i) folded[i] = lower(word[i]);
+    for (size_t i = 0; i < word.size(); ++i) folded[i] = ascii_lower(word[i]);
     const std::string_view w(folded, word.size());
     if (w == "am" || w == "a") return Token{Kind::Meridiem, 0, 0};
     if (w == "pm" || w == "p") return Token{Kind::Meridiem, 1, 0};

@@ -6,14 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 
-namespace {
+#include "common/AsciiCase.h"
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return out;
-}
+namespace {
 
 std::string strip(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r");
@@ -51,7 +46,7 @@ std::string ClassRegistry::default_file() {
 
 void ClassRegistry::register_class(const std::string& progid, Factory factory) {
     std::lock_guard lock(mutex_);
-    builtin_[lower(progid)] = std::move(factory);
+    builtin_[ascii_lowered(progid)] = std::move(factory);
 }
 
 void ClassRegistry::load_file(const std::string& path) {
@@ -76,7 +71,7 @@ void ClassRegistry::load_file(const std::string& path) {
         // A bare file name is left to dlopen's search; a relative path is relative to the file's folder.
         if (entry.library[0] != '/' && entry.library.find('/') != std::string::npos)
             entry.library = folder + "/" + entry.library;
-        entries[lower(progid)] = std::move(entry);
+        entries[ascii_lowered(progid)] = std::move(entry);
     }
     std::lock_guard lock(mutex_);
     from_file_ = std::move(entries);
@@ -91,7 +86,7 @@ DispatchPtr ClassRegistry::create(std::string_view progid) {
     }
     if (need_file) load_file(default_file());
 
-    const std::string key = lower(progid);
+    const std::string key = ascii_lowered(progid);
     Factory factory;
     FileEntry entry;
     bool in_file = false;

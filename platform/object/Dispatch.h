@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/AsciiCase.h"
 #include "common/ComError.h"
 #include "common/Variant.h"
 
@@ -59,21 +60,13 @@ public:
 
     Variant invoke(T& object, std::string_view name, InvokeKind kind, std::vector<Variant>& args) const {
         for (const Member& m : members_)
-            if (same_name(m.name, name)) return m.handler(object, kind, args);
+            if (equals_ignoring_case(m.name, name)) return m.handler(object, kind, args);
         throw vb_error(kErrNoMember, class_name_);
     }
 
     const std::string& class_name() const { return class_name_; }
 
 private:
-    static bool same_name(std::string_view a, std::string_view b) {
-        if (a.size() != b.size()) return false;
-        for (size_t i = 0; i < a.size(); ++i)
-            if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-        return true;
-    }
-    static char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
     std::string class_name_;        // source of the 438 error
     std::vector<Member> members_;   // few members per class: a linear scan beats hashing here
 };

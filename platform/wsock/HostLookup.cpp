@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/AsciiCase.h"
 #include "platform/wsock/ThreadSockets.h"
 
 namespace wsock {
@@ -35,11 +36,6 @@ struct LookupResult {
     int32_t error = 0;
     HostEntry entry;
 };
-
-bool same_text_ignoring_case(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(x) == std::tolower(y); });
-}
 
 LookupResult resolve_name(std::string name) {
     LookupResult result;
@@ -57,7 +53,7 @@ LookupResult resolve_name(std::string name) {
     if (rc != 0) return {wsa_from_gai(rc, errno), {}};
     const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(list, &::freeaddrinfo);
     result.entry.name = list->ai_canonname ? list->ai_canonname : name;
-    if (!same_text_ignoring_case(result.entry.name, name)) result.entry.aliases.push_back(name);
+    if (!equals_ignoring_case(result.entry.name, name)) result.entry.aliases.push_back(name);
     for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
         if (ai->ai_family != AF_INET) continue;
         const uint32_t address = reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;

@@ -3,6 +3,8 @@
 
 #include <cctype>
 
+#include "common/AsciiCase.h"
+
 namespace ado::detail {
 namespace {
 
@@ -37,17 +39,12 @@ std::vector<std::string> split_parts(const std::string& text) {
 
 }  // namespace
 
-std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 std::vector<std::pair<std::string, std::string>> parse_connection_string(const std::string& text) {
     std::vector<std::pair<std::string, std::string>> pairs;
     for (const std::string& part : split_parts(text)) {
         if (trim(part).empty()) continue;
         const size_t eq = part.find('=');
-        std::string key = lower(trim(part.substr(0, eq)));
+        std::string key = ascii_lowered(trim(part.substr(0, eq)));
         std::string value = eq == std::string::npos ? "" : trim(part.substr(eq + 1));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
             value = value.substr(1, value.size() - 2);

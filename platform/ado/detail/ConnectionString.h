@@ -11,7 +11,4 @@ namespace ado::detail {
 // '...'). Empty parts are skipped; a part without "=" is a key with an empty value.
 std::vector<std::pair<std::string, std::string>> parse_connection_string(const std::string& text);
 
-// Lower-case copy (ASCII), for provider names and keys.
-std::string lower(std::string text);
-
 }  // namespace ado::detail

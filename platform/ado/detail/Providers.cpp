@@ -1,4 +1,5 @@
 // Providers.cpp: the table of back ends, chosen by the Connection's Provider text (case-insensitive).
+#include "common/AsciiCase.h"
 #include "platform/ado/AdoTypes.h"
 #include "platform/ado/detail/ConnectionString.h"
 #include "platform/ado/detail/Provider.h"
@@ -23,7 +24,7 @@ constexpr ProviderEntry kProviders[] = {
 }  // namespace
 
 std::unique_ptr<Provider> open_provider(const std::string& provider_name, const Settings& settings) {
-    const std::string name = lower(provider_name);
+    const std::string name = ascii_lowered(provider_name);
     for (const ProviderEntry& p : kProviders)
         if (name == p.name) return p.make(settings);
     throw ado_error(adErrProviderNotFound, kSourceConnection);

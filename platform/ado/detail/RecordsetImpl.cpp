@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 
+#include "common/AsciiCase.h"
 #include "common/Conversions.h"
 #include "platform/ado/detail/Values.h"
 
@@ -46,9 +47,7 @@ std::unique_ptr<StreamCursor> stream_cursor(QueryResult& result, Provider& provi
 }
 
 bool same_name(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
+    return equals_ignoring_case(a, b);
 }
 
 [[noreturn]] void no_current_record() { throw ado_error(adErrNoCurrentRecord, kSourceRecordset); }

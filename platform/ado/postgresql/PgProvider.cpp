@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/AsciiCase.h"
 #include "platform/ado/postgresql/PgConn.h"
 #include "platform/ado/postgresql/PgConnInfo.h"
 #include "platform/ado/postgresql/PgSchema.h"
@@ -113,8 +114,7 @@ bool declarable(const std::string& sql) {
     while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
     size_t j = i;
     while (j < sql.size() && std::isalpha(static_cast<unsigned char>(sql[j]))) ++j;
-    std::string word = sql.substr(i, j - i);
-    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string word = ascii_lowered(std::string_view(sql).substr(i, j - i));
     return word == "select" || word == "values" || word == "table";
 }
 

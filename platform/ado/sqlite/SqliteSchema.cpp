@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "common/AsciiCase.h"
 #include "platform/ado/detail/ConnectionString.h"
 
 namespace ado::detail {
@@ -99,7 +100,7 @@ std::optional<TableInfo> trace_table(SqliteConn& conn, sqlite3_stmt* st) {
     for (const auto& [position, name] : key_columns) {
         int found = -1;
         for (int i = 0; i < n && found < 0; ++i)
-            if (lower(sqlite3_column_origin_name(st, i)) == lower(name)) found = i;
+            if (equals_ignoring_case(sqlite3_column_origin_name(st, i), name)) found = i;
         if (found < 0) return std::nullopt;
         info.key.push_back(static_cast<size_t>(found));
     }
