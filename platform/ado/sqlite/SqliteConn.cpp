@@ -51,7 +51,13 @@ SqliteConn::SqliteConn(const std::string& uri, int flags, const Settings& settin
 
 int SqliteConn::on_progress(void* self) noexcept {
     auto* c = static_cast<SqliteConn*>(self);
-    if (!c->timing_ || std::chrono::steady_clock::now() < c->deadline_) return 0;
+    if (!c->timing_) return 0;
+    if (!c->deadline_set_) {  // the step began at most kProgressOps VM steps ago
+        c->deadline_ = std::chrono::steady_clock::now() + c->command_timeout_;
+        c->deadline_set_ = true;
+        return 0;
+    }
+    if (std::chrono::steady_clock::now() < c->deadline_) return 0;
     c->timed_out_ = true;
     return 1;  // SQLite stops the statement with SQLITE_INTERRUPT
 }
@@ -77,10 +83,12 @@ SqliteStmt SqliteConn::prepare(const std::string& sql, size_t* tail) {
 }
 
 // Each step may run for CommandTimeout at most: a long statement is interrupted by the progress handler.
+// The clock is read only once a step has run long enough to reach the handler, so the short steps of a
+// scan (one row each) never pay for it.
 bool SqliteConn::step(sqlite3_stmt* st) {
     timed_out_ = false;
     timing_ = command_timeout_.count() > 0;
-    deadline_ = std::chrono::steady_clock::now() + command_timeout_;
+    deadline_set_ = false;
     const int rc = sqlite3_step(st);
     timing_ = false;
     if (rc == SQLITE_ROW) return true;

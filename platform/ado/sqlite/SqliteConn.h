@@ -42,7 +42,8 @@ private:
     static int on_progress(void* self) noexcept;
     SqliteDb db_;
     std::chrono::seconds command_timeout_;                // 0: none
-    std::chrono::steady_clock::time_point deadline_{};   // of the step in progress
+    std::chrono::steady_clock::time_point deadline_{};   // of the step in progress, once deadline_set_
+    bool deadline_set_ = false;
     bool timing_ = false;
     bool timed_out_ = false;
 };

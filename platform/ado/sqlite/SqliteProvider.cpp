@@ -119,7 +119,7 @@ public:
     const char* source() const override { return "SQLite"; }
 
 private:
-    std::unique_ptr<SqliteConn> open_connection() const;
+    std::unique_ptr<SqliteConn> open_connection(int extra_flags = 0) const;
     std::unique_ptr<SqliteConn> take_connection();
     Settings settings_;
     std::string uri_;
@@ -154,14 +154,17 @@ SqliteProvider::SqliteProvider(const Settings& settings) : settings_(settings) {
     if (!memory_) write_->exec("PRAGMA journal_mode=WAL");
 }
 
-std::unique_ptr<SqliteConn> SqliteProvider::open_connection() const {
-    auto conn = std::make_unique<SqliteConn>(uri_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, settings_);
+std::unique_ptr<SqliteConn> SqliteProvider::open_connection(int extra_flags) const {
+    auto conn = std::make_unique<SqliteConn>(uri_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | extra_flags, settings_);
     conn->exec(memory_ ? "PRAGMA read_uncommitted=1" : "PRAGMA synchronous=NORMAL");
     return conn;
 }
 
 std::unique_ptr<SqliteConn> SqliteProvider::take_connection() {
-    if (pool_->idle.empty()) return open_connection();
+    // A pooled connection serves one cursor at a time, on its channel's thread, so SQLite's own mutex
+    // (a lock and unlock inside every step and column read) buys nothing there; the shared main
+    // connection keeps it.
+    if (pool_->idle.empty()) return open_connection(SQLITE_OPEN_NOMUTEX);
     std::unique_ptr<SqliteConn> conn = std::move(pool_->idle.back());
     pool_->idle.pop_back();
     return conn;
