@@ -258,15 +258,15 @@ struct MessageLoop::Impl {
     void arm_timer_fd() noexcept {
         const Clock::time_point next = earliest_due();
         if (next == armed_deadline) return;
-        itimerspec spec{};
+        itimerspec setting{};
         if (next != Clock::time_point::max()) {
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(next.time_since_epoch()).count();
-            spec.it_value.tv_sec = ns / 1000000000;
-            spec.it_value.tv_nsec = ns % 1000000000;
-            if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;   // 0 disarms
+            setting.it_value.tv_sec = ns / 1000000000;
+            setting.it_value.tv_nsec = ns % 1000000000;
+            if (setting.it_value.tv_sec == 0 && setting.it_value.tv_nsec == 0) setting.it_value.tv_nsec = 1;   // 0 disarms
         }
         // steady_clock is CLOCK_MONOTONIC on Linux, so its time points are valid absolute times here.
-        if (::timerfd_settime(timer_fd.get(), TFD_TIMER_ABSTIME, &spec, nullptr) == 0) armed_deadline = next;
+        if (::timerfd_settime(timer_fd.get(), TFD_TIMER_ABSTIME, &setting, nullptr) == 0) armed_deadline = next;
     }
 
     void serve_fd_event(const epoll_event& ev) {
