@@ -150,7 +150,7 @@ TEST_F(WSocketTest, HostLookupsReportThroughHostNameResolved) {
                       "Cannot start a host name lookup whilst one is alread in progress!");
             EXPECT_EQ(error_of([&] { core->ResolveHost(true); }).description(), "Host name resolution in progress!");
         }
-        ASSERT_TRUE(pump_until([&] { return !events->events.empty(); }));
+        ASSERT_TRUE(pump_until([&] { return !events->events.empty(); }, std::chrono::seconds(30)));
         ASSERT_EQ(events->events.size(), 1u);
         if (c.expected_event.find("11001") != std::string::npos) {
             EXPECT_EQ(events->events[0].rfind("HostNameResolved 1100", 0), 0u) << events->events[0];
