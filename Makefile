@@ -1,5 +1,6 @@
 # The README's commands. Each does its own set-up on a fresh Debian machine (packages when run as root).
-#   make test   build with AddressSanitizer + UndefinedBehaviorSanitizer and run the whole suite
+#   make test   build with AddressSanitizer + UndefinedBehaviorSanitizer and run the whole suite (the
+#               benchmarks are compiled too, so they cannot rot, but not run)
 #   make run    build and start the project's main job
 #   make bench  build with release flags and run the benchmarks
 
@@ -18,7 +19,7 @@ deps:
 	@scripts/install-deps.sh
 
 test: deps
-	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DWITH_SANITIZERS=ON -DBUILD_TESTING=ON
+	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DWITH_SANITIZERS=ON -DBUILD_TESTING=ON -DWITH_BENCH=ON
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  scripts/with-postgres.sh ctest --test-dir $(TEST_BUILD) --output-on-failure -j $(JOBS) --timeout 300
