@@ -72,10 +72,42 @@ SignificantDigits significant_digits(double value) {
 
 }  // namespace detail
 
+namespace {
+
+// The common case in one call: a value whose shortest round-trip form has at most 15 significant digits
+// and lies where plain notation is used prints exactly as std::to_chars writes it in fixed notation (no
+// rounding to do, no trailing zeros). Returns false when the general path must decide.
+bool plain_shortest(double value, std::string& out) {
+    const double magnitude = std::fabs(value);
+    if (!(magnitude >= 1e-5 && magnitude < 1e15)) return false;
+    char buf[48];
+    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    if (res.ec != std::errc()) return false;
+    int significant = 0, after_point = 0;
+    bool leading = true, point = false;
+    for (const char* p = buf; p != res.ptr; ++p) {
+        if (*p == '.') {
+            point = true;
+            continue;
+        }
+        if (*p < '0' || *p > '9') continue;
+        if (point) ++after_point;
+        if (leading && *p == '0') continue;
+        leading = false;
+        ++significant;
+    }
+    if (significant > 15 || after_point > 15) return false;
+    out.assign(buf, res.ptr);
+    return true;
+}
+
+}  // namespace
+
 std::string double_text(double value) {
     if (std::isnan(value)) return std::signbit(value) ? "-1.#IND" : "1.#QNAN";  // what the VB run time prints
     if (std::isinf(value)) return value < 0 ? "-1.#INF" : "1.#INF";
     if (value == 0) return "0";  // also negative zero
+    if (std::string plain; plain_shortest(value, plain)) return plain;
     const detail::SignificantDigits sd = detail::significant_digits(value);
     const int count = static_cast<int>(sd.digits.size());
     const int e = sd.exponent;
