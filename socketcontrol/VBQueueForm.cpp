@@ -136,6 +136,10 @@ void VBQueueForm::ProcessMessages() noexcept {
         WriteErrorLog("QueueForm.ProcessMessages State: " + std::to_string(step) + " Code: " +
                       std::to_string(kErrAutomation) + " Source: TarvexV3 Desc: " + e.what());
         remove_current();
+    } catch (...) {  // an owner's handler may throw anything; the run is noexcept and must not end the process
+        WriteErrorLog("QueueForm.ProcessMessages State: " + std::to_string(step) + " Code: " +
+                      std::to_string(kErrAutomation) + " Source: TarvexV3 Desc: an exception of unknown type");
+        remove_current();
     }
     busy_ = false;
 }

@@ -155,6 +155,24 @@ TEST_F(DispatcherTest, FailureEscapingAHandlerIsLoggedAndTheRestStillDispatched)
     EXPECT_FALSE(QueueForm()->busy());
 }
 
+TEST_F(DispatcherTest, HandlerThrowingSomethingOtherThanAnErrorIsLoggedToo) {
+    bool thrown = false;
+    events_->hook = [&](const std::string& e) {
+        if (e == "ReadyToSend" && !thrown) {
+            thrown = true;
+            throw 42;
+        }
+    };
+    post_notification(*core_, wsock::FD_WRITE);
+    post_notification(*core_, wsock::FD_WRITE);
+    ASSERT_TRUE(pump_until([&] { return events_->count("ReadyToSend") == 2; }));
+    const std::string log = read_file(dir_.path() / "TarvexErrors.log");
+    EXPECT_TRUE(is_log(log, {"QueueForm.ProcessMessages State: 6 Code: 440 Source: TarvexV3 Desc: an exception of "
+                             "unknown type"}))
+        << log;
+    EXPECT_TRUE(message_queue().empty());
+}
+
 TEST_F(DispatcherTest, OtherWindowMessagesReachThePreviousProcedure) {
     static int32_t seen_wparam = 0;
     const WindowProc recording = [](int32_t, uint32_t msg, int32_t wparam, int32_t lparam) -> int32_t {
