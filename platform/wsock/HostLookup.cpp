@@ -28,7 +28,10 @@ namespace wsock {
 namespace detail {
 namespace {
 
-constexpr size_t kMaxPendingLookups = 64;    // per thread; beyond that a start fails with WSAEWOULDBLOCK
+// Per thread; beyond that a start fails with WSAEWOULDBLOCK. Counted by helper threads still running, not
+// by lookups still wanted: a cancelled lookup's thread stays blocked in the resolver until it answers, and
+// a caller that starts and cancels in a loop must not pile up threads.
+constexpr size_t kMaxPendingLookups = 64;
 constexpr size_t kFinishedRemembered = 256;  // replies remembered so a late cancel says WSAEALREADY
 constexpr int kHeaderSize = 16;
 
@@ -139,17 +142,22 @@ HANDLE start(HWND hwnd, uint32_t msg, char* buf, int buflen, std::string name, u
     if (!loop.is_window(hwnd)) return fail(WSAEINVAL), 0;
     if (!buf || buflen < 0) return fail(WSAEFAULT), 0;
     ThreadSockets& state = thread_sockets();
-    if (state.lookups.size() >= kMaxPendingLookups) return fail(WSAEWOULDBLOCK), 0;
+    if (state.running_lookups >= kMaxPendingLookups) return fail(WSAEWOULDBLOCK), 0;
     const HANDLE task = next_task_handle();
     const msgloop::ThreadPoster poster = loop.poster();
     try {
         std::thread([poster, task, name = std::move(name), address, by_name] {
             LookupResult result = by_name ? resolve_name(name) : resolve_address(address);
-            poster.post_task([task, result = std::move(result)] { complete(task, result); });
+            poster.post_task([task, result = std::move(result)] {
+                ThreadSockets& owner = thread_sockets();
+                if (owner.running_lookups > 0) --owner.running_lookups;
+                complete(task, result);
+            });
         }).detach();
     } catch (const std::system_error&) {
         return fail(WSAENOBUFS), 0;
     }
+    ++state.running_lookups;
     state.lookups.emplace(task, Lookup{hwnd, msg, buf, buflen});
     return task;
 }

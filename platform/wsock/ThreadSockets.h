@@ -68,6 +68,7 @@ struct ThreadSockets {
     std::unordered_map<SOCKET, std::unique_ptr<SocketRecord>> sockets;
     std::unordered_map<HANDLE, Lookup> lookups;
     std::deque<HANDLE> finished_lookups;   // recent replies, so a late cancel says WSAEALREADY
+    size_t running_lookups = 0;            // helper threads not yet reported back, cancelled ones included
 
     ~ThreadSockets();
     void close_all() noexcept;

@@ -124,4 +124,26 @@ TEST_F(HostLookup, MalformedEntriesAreRejectedByTheReader) {
     }
 }
 
+TEST_F(HostLookup, CancelledLookupsStillCountUntilTheirHelperHasAnswered) {
+    // Starting and cancelling in a loop must not pile up helper threads: until the helpers' answers have
+    // come back through the pump, they count against the per-thread limit.
+    std::vector<char> buf(MAXGETHOSTSTRUCT);
+    int started = 0;
+    for (; started < 1000; ++started) {
+        const HANDLE task = WSAAsyncGetHostByName(hwnd_, kNameLookupMessage, "localhost", buf.data(),
+                                                  static_cast<int>(buf.size()));
+        if (task == 0) break;
+        ASSERT_EQ(WSACancelAsyncRequest(task), 0);
+    }
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    EXPECT_LT(started, 1000);
+    HANDLE again = 0;
+    ASSERT_TRUE(pump_until([&] {
+        again = WSAAsyncGetHostByName(hwnd_, kNameLookupMessage, "localhost", buf.data(), static_cast<int>(buf.size()));
+        return again != 0;
+    }));
+    EXPECT_EQ(WSACancelAsyncRequest(again), 0);
+    EXPECT_TRUE(notes_.empty()) << "cancelled lookups post nothing";
+}
+
 }  // namespace wsock
