@@ -59,6 +59,7 @@ int32_t Connection::Execute(const std::string& command_text, int32_t options) {
     // The low bits give the command kind; the high ones (asynchronous, no records) change nothing here.
     const int32_t kind = options == adCmdUnspecified ? adCmdText : (options & 0x0F);
     if (kind != adCmdText && kind != adCmdUnknown) throw ado_error(adErrInvalidArgument, kSourceConnection);
+    detail::check_command_text(command_text);
     return provider().execute(command_text);
 }
 

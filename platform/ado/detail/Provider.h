@@ -94,6 +94,10 @@ struct Settings {
     int32_t connection_timeout = 15;  // seconds, 0 = none
 };
 
+// Command text reaches the databases' C interfaces as a C string: a NUL inside would cut it short
+// silently (libpq) or stall SQLite's statement splitter, so text holding one is refused outright.
+void check_command_text(const std::string& sql);
+
 class Provider : public Executor {
 public:
     // Runs one or more statements; returns ADO's RecordsAffected (-1 unless the last was a data change).

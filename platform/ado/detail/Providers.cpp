@@ -30,4 +30,9 @@ std::unique_ptr<Provider> open_provider(const std::string& provider_name, const 
     throw ado_error(adErrProviderNotFound, kSourceConnection);
 }
 
+void check_command_text(const std::string& sql) {
+    if (sql.find('\0') != std::string::npos)
+        throw ComError(kDbErrorsInCommand, "Provider", "The command text contains a NUL character.");
+}
+
 }  // namespace ado::detail

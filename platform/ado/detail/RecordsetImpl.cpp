@@ -74,6 +74,7 @@ std::unique_ptr<RecordsetImpl> RecordsetImpl::open(const std::string& sql, std::
                                                    CursorTypeEnum cursor_type, LockTypeEnum lock_type,
                                                    CursorLocationEnum location) {
     Provider& p = connection->provider();
+    check_command_text(sql);
     const bool streaming = location != adUseClient && cursor_type == adOpenForwardOnly;
     std::optional<QueryResult> result = p.query(sql, streaming);
     if (!result) return nullptr;

@@ -41,7 +41,8 @@ public:
         : conn_(std::move(conn)), pool_(std::move(pool)) {
         conn_->exec("BEGIN");
         try {
-            conn_->exec("DECLARE ado_stream NO SCROLL CURSOR FOR " + sql);
+            // One statement only (extended protocol): a source with more would otherwise run the rest here.
+            conn_->exec_params("DECLARE ado_stream NO SCROLL CURSOR FOR " + sql, {});
             fetch();
         } catch (...) {
             conn_->try_exec("ROLLBACK");

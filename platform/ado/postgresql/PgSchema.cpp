@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+#include "common/ComError.h"
+
 namespace ado::detail {
 namespace {
 
@@ -44,8 +46,16 @@ constexpr const char* kTableQuery =
 
 // PQftable names the table but not which use of it a column came from: in a self-join two columns may
 // come from different rows of the same table. So the statement must scan one relation once.
+// The plan is asked through the extended protocol, which takes exactly one statement: with the simple
+// protocol, the statements after the first of a multi-statement source would run a second time here.
+// A source it refuses is simply not traceable.
 bool reads_one_table(PgConn& conn, const std::string& sql) {
-    PgResult plan = conn.exec("EXPLAIN (FORMAT JSON) " + sql);
+    PgResult plan;
+    try {
+        plan = conn.exec_params("EXPLAIN (FORMAT JSON) " + sql, {});
+    } catch (const ComError&) {
+        return false;
+    }
     if (PQntuples(plan.get()) != 1) return false;
     const std::string text = PQgetvalue(plan.get(), 0, 0);
     size_t scans = 0;

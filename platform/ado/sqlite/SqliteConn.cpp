@@ -72,13 +72,14 @@ void SqliteConn::exec(const std::string& sql) {
     if (rc != SQLITE_OK) fail(rc);
 }
 
-SqliteStmt SqliteConn::prepare(const std::string& sql, size_t* tail) {
+// `sql` need not end with a NUL: SQLite reads exactly its length.
+SqliteStmt SqliteConn::prepare(std::string_view sql, size_t* tail) {
     sqlite3_stmt* raw = nullptr;
     const char* rest = nullptr;
-    const int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), static_cast<int>(sql.size()) , &raw, &rest);
+    const int rc = sqlite3_prepare_v2(db_.get(), sql.data(), static_cast<int>(sql.size()), &raw, &rest);
     SqliteStmt st(raw);
     if (rc != SQLITE_OK) fail(rc);
-    if (tail) *tail = rest ? static_cast<size_t>(rest - sql.c_str()) : sql.size();
+    if (tail) *tail = rest ? static_cast<size_t>(rest - sql.data()) : sql.size();
     return st;
 }
 

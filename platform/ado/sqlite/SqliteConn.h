@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/ado/detail/Provider.h"
@@ -32,7 +33,7 @@ public:
     sqlite3* get() const noexcept { return db_.get(); }
 
     void exec(const std::string& sql);                           // statements without results
-    SqliteStmt prepare(const std::string& sql, size_t* tail = nullptr);  // tail: offset after the first one
+    SqliteStmt prepare(std::string_view sql, size_t* tail = nullptr);  // tail: offset after the first one
     bool step(sqlite3_stmt* st);                                 // true: a row; false: done
     std::vector<RawRow> run(const std::string& sql, const std::vector<RawValue>& params);
 

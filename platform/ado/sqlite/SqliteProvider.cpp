@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -81,8 +82,23 @@ private:
     bool done_ = false;
 };
 
+// Past blanks, "-- …" line comments and "/* … */" block comments: where a statement's first word starts.
+const char* skip_blanks_and_comments(const char* sql) {
+    for (;;) {
+        while (*sql && std::isspace(static_cast<unsigned char>(*sql))) ++sql;
+        if (sql[0] == '-' && sql[1] == '-') {
+            while (*sql && *sql != '\n') ++sql;
+        } else if (sql[0] == '/' && sql[1] == '*') {
+            const char* end = std::strstr(sql + 2, "*/");
+            sql = end ? end + 2 : sql + std::strlen(sql);
+        } else {
+            return sql;
+        }
+    }
+}
+
 bool starts_with_word(const char* sql, const char* word) {
-    while (*sql && std::isspace(static_cast<unsigned char>(*sql))) ++sql;
+    sql = skip_blanks_and_comments(sql);
     for (; *word; ++word, ++sql)
         if (std::tolower(static_cast<unsigned char>(*sql)) != *word) return false;
     return !std::isalnum(static_cast<unsigned char>(*sql));
@@ -174,7 +190,8 @@ int32_t SqliteProvider::execute(const std::string& sql) {
     int32_t affected = -1;
     for (size_t offset = 0; offset < sql.size();) {
         size_t tail = 0;
-        SqliteStmt st = write_->prepare(sql.substr(offset), &tail);
+        SqliteStmt st = write_->prepare(std::string_view(sql).substr(offset), &tail);
+        if (tail == 0) break;  // nothing consumed: nothing more SQLite can read
         offset += tail;
         if (!st) continue;  // blanks or a comment
         while (write_->step(st.get())) {

@@ -27,6 +27,8 @@ TEST_P(ConnectionTest, ExecuteReportsRecordsAffected) {
         {"INSERT INTO t (id, v) VALUES (1, 1), (2, 2)", 2},
         {"UPDATE t SET v = 5 WHERE id > 100", 0},
         {"UPDATE t SET v = 5", 2},
+        {"/* note */ UPDATE t SET v = 6", 2},    // a comment before the verb changes nothing
+        {"-- note\nUPDATE t SET v = 7", 2},
         {"SELECT * FROM t", -1},
         {"DELETE FROM t WHERE id = 1", 1},
         {"DROP TABLE t", -1},
@@ -38,6 +40,30 @@ TEST_P(ConnectionTest, ExecuteReportsRecordsAffected) {
     const ComError e = error_of([&] { conn_->Execute("INSERT INTO nowhere VALUES (1)"); });
     EXPECT_EQ(e.number(), kDbErrorsInCommand);
     EXPECT_NE(e.description().find("nowhere"), std::string::npos);
+}
+
+TEST_P(ConnectionTest, CommandTextIsRunWholeAndOnceOrRefused) {
+    make_items();
+    // A NUL would cut the text short or stall the statement splitter: refused before anything runs.
+    using namespace std::string_literals;
+    for (const std::string& sql : {"\0"s, "UPDATE items SET qty = 0;\0x"s}) {
+        EXPECT_EQ(error_of([&] { conn_->Execute(sql); }).number(), kDbErrorsInCommand);
+        EXPECT_EQ(error_of([&] { open(sql, ado::adOpenStatic, ado::adLockReadOnly); }).number(), kDbErrorsInCommand);
+    }
+    EXPECT_EQ(vb_id(scalar("SELECT qty FROM items WHERE id = 1")), 10);
+
+    // A cursor source with a data change after the query runs it at most once, whatever cursor is asked.
+    for (const ado::CursorTypeEnum type : {ado::adOpenStatic, ado::adOpenForwardOnly, ado::adOpenKeyset}) {
+        SCOPED_TRACE(type);
+        exec("UPDATE items SET qty = 0 WHERE id = 1");
+        try {
+            auto rs = open("SELECT * FROM items; UPDATE items SET qty = qty + 1 WHERE id = 1 RETURNING *", type,
+                           ado::adLockOptimistic);
+        } catch (const ComError&) {
+            // refusing the source is as good as running it once
+        }
+        EXPECT_LE(vb_id(scalar("SELECT qty FROM items WHERE id = 1")), 1);
+    }
 }
 
 TEST_P(ConnectionTest, StateErrorsAndUnknownProvider) {
