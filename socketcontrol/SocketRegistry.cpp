@@ -103,23 +103,20 @@ std::shared_ptr<WSocket> SocketRegistry::walk_by_task(int32_t value) const {
 }
 
 void SocketRegistry::handle_changed(const WSocket& core, int32_t /*old_value*/) {
-    const int32_t now = core.SocketHandle();
-    const auto [first, last] = by_core_.equal_range(&core);
-    for (auto c = first; c != last; ++c) {
-        Entry& entry = entries_.at(c->second);
-        index_remove(by_handle_, entry.handle, c->second);
-        entry.handle = now;
-        index_add(by_handle_, now, c->second, &entry);
-    }
+    reindex(core, by_handle_, &Entry::handle, core.SocketHandle());
 }
 
 void SocketRegistry::task_changed(const WSocket& core, int32_t /*old_value*/) {
-    const int32_t now = core.AsyncTaskHandle();
+    reindex(core, by_task_, &Entry::task, core.AsyncTaskHandle());
+}
+
+// Moves every registration of `core` in `index` from the value it was indexed under to `now`.
+void SocketRegistry::reindex(const WSocket& core, Index& index, int32_t Entry::*indexed, int32_t now) {
     const auto [first, last] = by_core_.equal_range(&core);
     for (auto c = first; c != last; ++c) {
         Entry& entry = entries_.at(c->second);
-        index_remove(by_task_, entry.task, c->second);
-        entry.task = now;
-        index_add(by_task_, now, c->second, &entry);
+        index_remove(index, entry.*indexed, c->second);
+        entry.*indexed = now;
+        index_add(index, now, c->second, &entry);
     }
 }

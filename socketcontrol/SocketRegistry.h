@@ -59,6 +59,7 @@ private:
 
     static void index_add(Index& index, int32_t value, Seq seq, const Entry* entry);
     static void index_remove(Index& index, int32_t value, Seq seq);
+    void reindex(const WSocket& core, Index& index, int32_t Entry::*indexed, int32_t now);
     std::shared_ptr<WSocket> first_in(const Index& index, int32_t value) const;
     std::shared_ptr<WSocket> erase(std::map<Seq, Entry>::iterator it);  // returns the released core
 
