@@ -151,6 +151,7 @@ private:
     int32_t send_bytes(const void* data, int32_t length, int32_t flags, bool to_remote, const char* description);
     int32_t receive_into(void* buffer, int32_t length, int32_t flags, bool from_any, const char* description);
     int32_t receive_raw(void* buffer, int32_t length, int32_t flags, bool from_any, const char* description);
+    Variant receive_value(int32_t Length, bool ReturnBytes, int32_t IOFlags, bool from_any);
     void refresh_data_waiting();
     void set_handle(int32_t handle);
     void set_task_handle(int32_t task);

@@ -72,42 +72,34 @@ int32_t WSocket::ReceiveString(std::string& Data, int32_t Length, int32_t IOFlag
     return count;
 }
 
-// ReceiveStream / ReceiveDatagram: bytes with IOFlags, or text with flags 0; empty when nothing was read.
-static Variant stream_result(std::vector<uint8_t>& bytes, int32_t count) {
+// ReceiveStream / ReceiveDatagram after their checks: bytes with IOFlags, or text with flags 0; empty when
+// nothing was read.
+Variant WSocket::receive_value(int32_t Length, bool ReturnBytes, int32_t IOFlags, bool from_any) {
+    if (ReturnBytes) {
+        std::vector<uint8_t> bytes(static_cast<size_t>(Length));
+        const int32_t count = receive_into(bytes.data(), Length, IOFlags, from_any, kReceiveBytesFailed);
+        if (count == 0) return Variant();
+        bytes.resize(static_cast<size_t>(count));
+        return make_byte_array(std::move(bytes));
+    }
+    std::string text(static_cast<size_t>(Length), ' ');
+    const int32_t count = receive_into(text.data(), Length, 0, from_any, kReceiveStringFailed);
     if (count == 0) return Variant();
-    bytes.resize(static_cast<size_t>(count));
-    return make_byte_array(std::move(bytes));
+    text.resize(static_cast<size_t>(count));
+    return Variant(cp1252::to_utf8(text));
 }
 
 Variant WSocket::ReceiveStream(int32_t Length, bool ReturnBytes, int32_t IOFlags) {
     check_stream();
     check_connected(kNotConnectedReceive);
     check_length(Length);
-    if (ReturnBytes) {
-        std::vector<uint8_t> bytes(static_cast<size_t>(Length));
-        const int32_t count = receive_into(bytes.data(), Length, IOFlags, false, kReceiveBytesFailed);
-        return stream_result(bytes, count);
-    }
-    std::string text(static_cast<size_t>(Length), ' ');
-    const int32_t count = receive_into(text.data(), Length, 0, false, kReceiveStringFailed);
-    if (count == 0) return Variant();
-    text.resize(static_cast<size_t>(count));
-    return Variant(cp1252::to_utf8(text));
+    return receive_value(Length, ReturnBytes, IOFlags, false);
 }
 
 Variant WSocket::ReceiveDatagram(int32_t Length, bool ReturnBytes, int32_t IOFlags) {
     check_datagram();
     check_length(Length);
-    if (ReturnBytes) {
-        std::vector<uint8_t> bytes(static_cast<size_t>(Length));
-        const int32_t count = receive_into(bytes.data(), Length, IOFlags, true, kReceiveBytesFailed);
-        return stream_result(bytes, count);
-    }
-    std::string text(static_cast<size_t>(Length), ' ');
-    const int32_t count = receive_into(text.data(), Length, 0, true, kReceiveStringFailed);
-    if (count == 0) return Variant();
-    text.resize(static_cast<size_t>(count));
-    return Variant(cp1252::to_utf8(text));
+    return receive_value(Length, ReturnBytes, IOFlags, true);
 }
 
 std::string WSocket::receive_ansi(int32_t Length) {
@@ -148,10 +140,7 @@ int32_t WSocket::SendBytes(const uint8_t* Data, int32_t Length, int32_t IOFlags)
 }
 
 int32_t WSocket::SendString(const std::string& Data, int32_t IOFlags) {
-    check_stream();
-    check_connected(kNotConnectedSend);
-    const std::string bytes = cp1252::from_utf8(Data);
-    return send_bytes(bytes.data(), static_cast<int32_t>(bytes.size()), IOFlags, false, kSendStringFailed);
+    return send_ansi(cp1252::from_utf8(Data), IOFlags);
 }
 
 int32_t WSocket::send_ansi(std::string_view bytes, int32_t IOFlags) {
