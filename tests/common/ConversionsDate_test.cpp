@@ -44,9 +44,9 @@ TEST(ConversionsDate, SerialsAndCalendarParts) {
     }
     EXPECT_EQ(make_date_serial(2026, 13, 1), make_date_serial(2027, 1, 1));  // parts carry over
     EXPECT_EQ(make_date_serial(2026, 12, 6, 24), 46363);
-    EXPECT_EQ(error_of([] { make_date_serial(99, 12, 31); }), kErrOverflow);
-    EXPECT_EQ(error_of([] { make_date_serial(9999, 12, 31, 24); }), kErrOverflow);
-    for (double bad : {-657435.0, 2958466.0, std::nan("")}) EXPECT_EQ(error_of([&] { split_date_serial(bad); }), kErrOverflow);
+    EXPECT_EQ(error_number([] { make_date_serial(99, 12, 31); }), kErrOverflow);
+    EXPECT_EQ(error_number([] { make_date_serial(9999, 12, 31, 24); }), kErrOverflow);
+    for (double bad : {-657435.0, 2958466.0, std::nan("")}) EXPECT_EQ(error_number([&] { split_date_serial(bad); }), kErrOverflow);
 }
 
 TEST(ConversionsDate, TextFormOfSerials) {
@@ -128,7 +128,7 @@ TEST(ConversionsDate, RejectedTextForms) {
     for (const char* text : cases) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(parse_date(text).has_value());
-        EXPECT_EQ(error_of([&] { to_date(Variant(text)); }), kErrTypeMismatch);
+        EXPECT_EQ(error_number([&] { to_date(Variant(text)); }), kErrTypeMismatch);
     }
 }
 
@@ -165,7 +165,7 @@ TEST(ConversionsDate, ToDateOfValues) {
     for (const Case& c : cases) {
         SCOPED_TRACE(describe(c.input));
         double got = 0;
-        EXPECT_EQ(error_of([&] { got = to_date(c.input); }), c.error);
+        EXPECT_EQ(error_number([&] { got = to_date(c.input); }), c.error);
         if (c.error == 0) {
             EXPECT_EQ(got, c.serial);
         }

@@ -27,7 +27,7 @@ TEST(ConversionsFormat, ValReadsTheLeadingNumber) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         double got = -99;
-        EXPECT_EQ(error_of([&] { got = val(c.text); }), c.error);
+        EXPECT_EQ(error_number([&] { got = val(c.text); }), c.error);
         if (c.error == 0) {
             EXPECT_EQ(got, c.value);
         }

@@ -7,15 +7,7 @@
 
 #include "common/ComError.h"
 #include "common/Conversions.h"
-
-inline int error_of(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const ComError& e) {
-        return e.number();
-    }
-    return 0;
-}
+#include "tests/support/ErrorOf.h"
 
 // The value's kind number and its text where it has one ("8:12", "1:" for Null).
 inline std::string describe(const Variant& value) {

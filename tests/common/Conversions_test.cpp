@@ -102,7 +102,7 @@ TEST(Conversions, ToTextOfEachKind) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::string text;
-        EXPECT_EQ(error_of([&] { text = to_text(c.value); }), c.error);
+        EXPECT_EQ(error_number([&] { text = to_text(c.value); }), c.error);
         if (c.error == 0) {
             EXPECT_EQ(text, c.text);
         }
@@ -120,7 +120,7 @@ void check_whole(const std::vector<WholeCase>& cases, Convert convert) {
     for (const WholeCase& c : cases) {
         SCOPED_TRACE(describe(c.input));
         int64_t got = 0;
-        EXPECT_EQ(error_of([&] { got = convert(c.input); }), c.error);
+        EXPECT_EQ(error_number([&] { got = convert(c.input); }), c.error);
         if (c.error == 0) {
             EXPECT_EQ(got, c.expected);
         }
@@ -215,7 +215,7 @@ TEST(Conversions, DoubleFromEachKind) {
     for (const Case& c : cases) {
         SCOPED_TRACE(describe(c.input));
         double got = 0;
-        EXPECT_EQ(error_of([&] { got = to_double(c.input); }), c.error);
+        EXPECT_EQ(error_number([&] { got = to_double(c.input); }), c.error);
         if (c.error == 0) {
             EXPECT_EQ(got, c.expected);
         }
@@ -245,7 +245,7 @@ TEST(Conversions, CurrencyRoundsToFourDecimalsHalfToEven) {
     for (const Case& c : cases) {
         SCOPED_TRACE(describe(c.input));
         Currency got{};
-        EXPECT_EQ(error_of([&] { got = to_currency(c.input); }), c.error);
+        EXPECT_EQ(error_number([&] { got = to_currency(c.input); }), c.error);
         if (c.error == 0) {
             EXPECT_EQ(got.scaled, c.scaled);
         }
@@ -270,7 +270,7 @@ TEST(Conversions, BoolFromTextAndNumbers) {
     for (const Case& c : cases) {
         SCOPED_TRACE(describe(c.input));
         bool got = false;
-        EXPECT_EQ(error_of([&] { got = to_bool(c.input); }), c.error);
+        EXPECT_EQ(error_number([&] { got = to_bool(c.input); }), c.error);
         if (c.error == 0) {
             EXPECT_EQ(got, c.expected);
         }

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "common/ComError.h"
+#include "tests/support/ErrorOf.h"
 
 namespace {
 
@@ -25,15 +26,6 @@ std::string scramble_by_rule(std::string text, const Key& key, int sign) {
         i = (i + 1) % key.size();
     }
     return text;
-}
-
-int32_t error_number(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const ComError& e) {
-        return e.number();
-    }
-    return 0;
 }
 
 TEST(WireCodec, ScrambleShiftsEachCodeByTheKeyAndWrapsAround) {

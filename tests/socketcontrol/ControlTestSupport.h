@@ -21,16 +21,7 @@
 #include "socketcontrol/Quellox.h"
 #include "socketcontrol/Socket.h"
 #include "socketcontrol/TextSocket.h"
-
-// Runs `call` and returns the error it raised, or a ComError(0, "", "") when it raised nothing.
-inline ComError error_of(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ComError& e) {
-        return e;
-    }
-    return ComError(0, "", "");
-}
+#include "tests/support/ErrorOf.h"
 
 // Records the events of a text socket. Lines are kept with the LastLineTerminator read inside the
 // handler; accepted sockets are kept (so their connections stay open) unless keep_accepted is false.

@@ -9,6 +9,7 @@
 #include "common/ComError.h"
 #include "socketcontrol/ByteArray.h"
 #include "socketcontrol/VBTimer.h"
+#include "tests/support/ErrorOf.h"
 
 namespace {
 
@@ -16,16 +17,6 @@ class WSocketTest : public ::testing::Test {
 protected:
     ControlThread thread_;
 };
-
-// Runs `call` and returns the error it raised, or a ComError(0, "", "") when it raised nothing.
-ComError error_of(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ComError& e) {
-        return e;
-    }
-    return ComError(0, "", "");
-}
 
 TEST_F(WSocketTest, ConnectAndAcceptDescribeBothEnds) {
     ConnectedPair pair;

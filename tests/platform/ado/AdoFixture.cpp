@@ -104,14 +104,4 @@ void AdoTest::make_items() {
     exec("INSERT INTO items (id, name, qty) VALUES (1, 'A', 10), (2, 'B', 20), (3, 'C', 30)");
 }
 
-ComError error_of(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const ComError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return ComError(0, "", "");
-}
-
 }  // namespace ado_test

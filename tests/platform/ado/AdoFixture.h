@@ -12,6 +12,7 @@
 #include "common/Variant.h"
 #include "platform/ado/Connection.h"
 #include "platform/ado/Recordset.h"
+#include "tests/support/ErrorOf.h"
 
 namespace ado_test {
 
@@ -51,9 +52,6 @@ private:
     std::string dir_;     // SQLite: the temporary directory
     std::string schema_;  // PostgreSQL: the test's schema
 };
-
-// Runs `body` and returns the ComError it raised; fails the test when it raised none.
-ComError error_of(const std::function<void()>& body);
 
 }  // namespace ado_test
 

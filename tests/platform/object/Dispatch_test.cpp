@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/object/EventSource.h"
+#include "tests/support/ErrorOf.h"
 
 namespace {
 
@@ -32,16 +33,6 @@ private:
     int32_t balance_ = 0;
 };
 
-int32_t error_of(const std::function<void()>& body, std::string* source = nullptr) {
-    try {
-        body();
-    } catch (const ComError& e) {
-        if (source) *source = e.source();
-        return e.number();
-    }
-    return 0;
-}
-
 TEST(Dispatch, MembersAreFoundByNameWhateverTheCase) {
     const DispatchPtr account = std::make_shared<Account>();
     account->put("balance", {Variant(int32_t{10})});
@@ -52,12 +43,12 @@ TEST(Dispatch, MembersAreFoundByNameWhateverTheCase) {
 
 TEST(Dispatch, CallersGetTheRunTimesErrors) {
     const DispatchPtr account = std::make_shared<Account>();
-    std::string source;
-    EXPECT_EQ(error_of([&] { account->call("mtier", {Variant("x")}); }, &source), kErrNoMember);
-    EXPECT_EQ(source, "Account");
-    EXPECT_EQ(error_of([&] { account->call("Deposit"); }), 449);  // argument not optional
-    EXPECT_EQ(error_of([] { object_of(Variant(DispatchPtr())); }), kErrObjectNotSet);
-    EXPECT_EQ(error_of([] { object_of(Variant("text")); }), kErrObjectRequired);
+    const ComError unknown = error_of([&] { account->call("mtier", {Variant("x")}); });
+    EXPECT_EQ(unknown.number(), kErrNoMember);
+    EXPECT_EQ(unknown.source(), "Account");
+    EXPECT_EQ(error_number([&] { account->call("Deposit"); }), 449);  // argument not optional
+    EXPECT_EQ(error_number([] { object_of(Variant(DispatchPtr())); }), kErrObjectNotSet);
+    EXPECT_EQ(error_number([] { object_of(Variant("text")); }), kErrObjectRequired);
     EXPECT_EQ(object_of(Variant(account)), account);
 }
 
