@@ -11,6 +11,14 @@ namespace {
 using Args = std::vector<Variant>;
 constexpr const char* kSource = "DBChannel";
 
+// A member that takes no arguments and returns nothing.
+template <void (DBChannel::*Member)()>
+Variant call_plain(DBChannel& c, InvokeKind kind, Args&) {
+    reject_put(kind, kSource);
+    (c.*Member)();
+    return Variant();
+}
+
 }  // namespace
 
 // No member runs code of the caller's (there are no events), so nothing can release the channel while a
@@ -43,32 +51,12 @@ const DispatchTable<DBChannel>& DBChannel::dispatch_table() {
                  reject_put(kind, kSource);
                  return Variant(c.DError());
              }},
-            {"ErrClear",
-             [](DBChannel& c, InvokeKind kind, Args&) {
-                 reject_put(kind, kSource);
-                 c.ErrClear();
-                 return Variant();
-             }},
+            {"ErrClear", call_plain<&DBChannel::ErrClear>},
             {"Fields", fields},
             {"", fields},
-            {"Add",
-             [](DBChannel& c, InvokeKind kind, Args&) {
-                 reject_put(kind, kSource);
-                 c.Add();
-                 return Variant();
-             }},
-            {"Update",
-             [](DBChannel& c, InvokeKind kind, Args&) {
-                 reject_put(kind, kSource);
-                 c.Update();
-                 return Variant();
-             }},
-            {"Delete",
-             [](DBChannel& c, InvokeKind kind, Args&) {
-                 reject_put(kind, kSource);
-                 c.Delete();
-                 return Variant();
-             }},
+            {"Add", call_plain<&DBChannel::Add>},
+            {"Update", call_plain<&DBChannel::Update>},
+            {"Delete", call_plain<&DBChannel::Delete>},
             {"OpenCursor",
              [](DBChannel& c, InvokeKind kind, Args& a) {
                  reject_put(kind, kSource);
@@ -85,12 +73,7 @@ const DispatchTable<DBChannel>& DBChannel::dispatch_table() {
                  return c.errors_.trap(Variant(int16_t{0}),
                                        [&] { return Variant(c.Direct(required_text(a, 0, "DBChannel.Direct"))); });
              }},
-            {"CloseCursor",
-             [](DBChannel& c, InvokeKind kind, Args&) {
-                 reject_put(kind, kSource);
-                 c.CloseCursor();
-                 return Variant();
-             }},
+            {"CloseCursor", call_plain<&DBChannel::CloseCursor>},
             {"TestCursor",
              [](DBChannel& c, InvokeKind kind, Args&) {
                  reject_put(kind, kSource);
