@@ -29,6 +29,11 @@ void Connection::ConnectionTimeout(int32_t seconds) {
     connection_timeout_ = seconds;
 }
 
+void Connection::LockTimeout(int32_t milliseconds) {
+    if (milliseconds < 0) throw ado_error(adErrInvalidArgument, kSourceConnection);
+    lock_timeout_ms_ = milliseconds;
+}
+
 void Connection::CursorLocation(CursorLocationEnum location) {
     if (location < adUseNone || location > adUseClient) throw ado_error(adErrInvalidArgument, kSourceConnection);
     cursor_location_ = location == adUseNone ? adUseServer : location;
@@ -46,6 +51,7 @@ void Connection::Open(const std::string& connection_string, const std::string& u
     settings.password = password;
     settings.command_timeout = command_timeout_;
     settings.connection_timeout = connection_timeout_;
+    settings.lock_timeout_ms = lock_timeout_ms_;
     provider_ = detail::open_provider(provider_name_, settings);
 }
 

@@ -35,6 +35,11 @@ public:
     void CommandTimeout(int32_t seconds);     // 0: no limit; negative raises 3001
     int32_t ConnectionTimeout() const noexcept { return connection_timeout_; }
     void ConnectionTimeout(int32_t seconds);  // 0: no limit; negative raises 3001
+    // How long a statement may wait for a lock that another process holds, in milliseconds (0: fail at
+    // once). A lock held by another connection of this process is never waited for: the gateway serves
+    // every client on one thread, so such a wait could only end in a time-out.
+    int32_t LockTimeout() const noexcept { return lock_timeout_ms_; }
+    void LockTimeout(int32_t milliseconds);   // negative raises 3001
     CursorLocationEnum CursorLocation() const noexcept { return cursor_location_; }
     void CursorLocation(CursorLocationEnum location);  // adUseServer or adUseClient (adUseNone → server)
     ObjectStateEnum State() const noexcept;
@@ -66,6 +71,7 @@ private:
     std::string connection_string_;
     int32_t command_timeout_ = 30;    // ADO's defaults
     int32_t connection_timeout_ = 15;
+    int32_t lock_timeout_ms_ = 2000;
     CursorLocationEnum cursor_location_ = adUseServer;
     std::unique_ptr<detail::Provider> provider_;    // set while open
     std::vector<detail::RecordsetImpl*> open_sets_;  // Recordsets open on this connection, not owned

@@ -92,6 +92,7 @@ struct Settings {
     std::string password;
     int32_t command_timeout = 30;     // seconds, 0 = none
     int32_t connection_timeout = 15;  // seconds, 0 = none
+    int32_t lock_timeout_ms = 2000;   // wait for another process's lock; 0 = fail at once
 };
 
 // Command text reaches the databases' C interfaces as a C string: a NUL inside would cut it short
