@@ -1,25 +1,26 @@
 # The README's commands. Each does its own set-up on a fresh Debian machine (packages when run as root).
 #   make test   build with AddressSanitizer + UndefinedBehaviorSanitizer and run the whole suite (the
 #               benchmarks are compiled too, so they cannot rot, but not run)
-#   make run    build and start the project's main job
-#   make bench  build with release flags and run the benchmarks
+#   make run    build with release flags and start the project's main job
+#   make bench  build the benchmarks in that same release build and run them, so the figures are those of
+#               the program users run
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 TEST_BUILD := build/asan
 RUN_BUILD := build/release
-BENCH_BUILD := build/bench
 
 .PHONY: all deps test run bench clean
 
 all: deps
-	cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
+	cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build $(RUN_BUILD) -j $(JOBS)
 
 deps:
 	@scripts/install-deps.sh
 
 test: deps
-	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DWITH_SANITIZERS=ON -DBUILD_TESTING=ON -DWITH_BENCH=ON
+	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DWITH_SANITIZERS=ON -DBUILD_TESTING=ON -DWITH_BENCH=ON \
+	  -DWARNINGS_AS_ERRORS=ON
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  scripts/with-postgres.sh ctest --test-dir $(TEST_BUILD) --output-on-failure -j $(JOBS) --timeout 300
@@ -28,9 +29,9 @@ run: all
 	@scripts/run.sh $(RUN_BUILD)
 
 bench: deps
-	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DWITH_BENCH=ON -DBUILD_TESTING=OFF
-	cmake --build $(BENCH_BUILD) -j $(JOBS)
-	@scripts/run-benchmarks.sh $(BENCH_BUILD)
+	cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release -DWITH_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build $(RUN_BUILD) -j $(JOBS)
+	@scripts/run-benchmarks.sh $(RUN_BUILD)
 
 clean:
 	rm -rf build

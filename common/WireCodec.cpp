@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "common/ComError.h"
 #include "common/Conversions.h"
@@ -15,16 +16,27 @@ namespace {
 constexpr const char* kSource = "WireCodec";
 
 // Adds the key's offsets (mod 256) to `n` bytes from `in` into `out`, the key index restarting at the
-// first byte. The key comes unrolled into a block of whole key periods (see Key), so the inner loop is a
-// plain byte-wise add that the compiler vectorises; a wrapping index per byte would be several times slower.
+// first byte. The key comes unrolled into a block of whole key periods that is a multiple of 16 bytes (see
+// Key), so whole blocks are added 16 bytes at a time with the compiler's vector type. That keeps the codec
+// fast at every optimisation level: left to the auto-vectoriser, GCC 12 at -O2 leaves the byte loop scalar,
+// some twenty times slower. The copies through memcpy are single unaligned vector loads and stores.
 void add_offsets(const char* in, char* out, size_t n, const std::vector<unsigned char>& offsets) {
+    using Lane = unsigned char __attribute__((vector_size(16)));
+    static_assert(sizeof(Lane) == 16);
     const size_t block = offsets.size();
     const auto* src = reinterpret_cast<const unsigned char*>(in);
     auto* dst = reinterpret_cast<unsigned char*>(out);
     const unsigned char* off = offsets.data();
     size_t done = 0;
     for (; done + block <= n; done += block)
-        for (size_t i = 0; i < block; ++i) dst[done + i] = static_cast<unsigned char>(src[done + i] + off[i]);
+        for (size_t i = 0; i < block; i += sizeof(Lane)) {
+            Lane bytes;
+            Lane key;
+            std::memcpy(&bytes, src + done + i, sizeof bytes);
+            std::memcpy(&key, off + i, sizeof key);
+            bytes += key;
+            std::memcpy(dst + done + i, &bytes, sizeof bytes);
+        }
     for (size_t i = 0; done + i < n; ++i) dst[done + i] = static_cast<unsigned char>(src[done + i] + off[i]);
 }
 
@@ -38,7 +50,9 @@ Key::Key(std::vector<int16_t> values) : values_(std::move(values)) {
     for (int16_t v : values_)
         if (v < -kMaxMagnitude || v > kMaxMagnitude)
             throw protocol_error("key value " + std::to_string(v) + " is outside -255..255");
-    const size_t block = (kBlockTarget / values_.size()) * values_.size();
+    // Whole key periods, a multiple of kLane bytes (16 periods are), repeated to at least kBlockTarget.
+    const size_t period = values_.size() * kLane;
+    const size_t block = (kBlockTarget + period - 1) / period * period;
     add_.resize(block);
     subtract_.resize(block);
     for (size_t i = 0; i < block; ++i) {

@@ -35,10 +35,11 @@ private:
     friend std::string scrambled(std::string_view, const Key&);
     friend std::string unscrambled(std::string_view, const Key&);
     static constexpr size_t kBlockTarget = 256;
+    static constexpr size_t kLane = 16;  // bytes added at once (one SSE2/NEON register)
 
     std::vector<int16_t> values_;
-    // The offsets mod 256, repeated to whole key periods of about kBlockTarget bytes, worked out once
-    // per key: a connection scrambles every message with the same key.
+    // The offsets mod 256, repeated to whole key periods of at least kBlockTarget bytes and a multiple of
+    // kLane, worked out once per key: a connection scrambles every message with the same key.
     std::vector<unsigned char> add_;
     std::vector<unsigned char> subtract_;
 };

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark program that was built, one after the other (they must not compete for the cores).
 set -euo pipefail
-build=${1:-build/bench}
+build=${1:-build/release}
 status=0
 for program in "$build"/bin/bench_*; do
   [ -x "$program" ] || continue
