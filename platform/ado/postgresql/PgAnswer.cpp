@@ -17,8 +17,9 @@ bool PgAnswer::wait(Clock::time_point until) {
         if (now >= until) return false;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
         pollfd p{PQsocket(conn_), static_cast<short>(POLLIN | (flushed == 1 ? POLLOUT : 0)), 0};
+        if (p.fd < 0) return fail();
         const int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 60000)));  // an int of ms
-        if (rc < 0 && errno != EINTR) return fail();
+        if ((rc < 0 && errno != EINTR) || (rc > 0 && (p.revents & POLLNVAL))) return fail();
         if (rc > 0 && (p.revents & (POLLIN | POLLERR | POLLHUP)) && !PQconsumeInput(conn_)) return fail();
     }
 }

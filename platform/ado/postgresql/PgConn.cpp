@@ -144,15 +144,21 @@ PgResult PgConn::checked(PgResult res) const {
     throw ComError(number_for(PQresultErrorField(res.get(), PG_DIAG_SQLSTATE)), kSource, text);
 }
 
-// Sends with `send` and waits for the answer. A connection found broken is dropped, so the next statement
-// opens it again.
+// Sends with `send` and waits for the answer. A connection that failed, or is left in the middle of a
+// statement, is dropped, so the next statement opens it again.
 PgResult PgConn::run(const std::function<int(PGconn*)>& send) {
     if (!conn_) open();
     if (watch_) watch_->prepare();
-    PgResult res = send(conn_.get()) ? await_answer() : nullptr;
+    PgResult res;
+    try {
+        res = send(conn_.get()) ? await_answer() : nullptr;
+    } catch (...) {
+        if (conn_ && PQtransactionStatus(conn_.get()) == PQTRANS_ACTIVE) drop();
+        throw;
+    }
     if (!res) {
         const ComError failure(kDbFail, kSource, trimmed(PQerrorMessage(conn_.get())));
-        if (PQstatus(conn_.get()) == CONNECTION_BAD) drop();
+        drop();
         throw failure;
     }
     return checked(std::move(res));

@@ -29,8 +29,8 @@ protected:
         if (IsSkipped()) return;
         make_items();
     }
-    // A connection whose lock waits are bounded only by the command time-out, so a wait on one of this
-    // process's own locks shows up as a time-out unless it is refused at once.
+    // A connection with time-outs of its own. With a long LockTimeout, a wait for one of this process's own
+    // locks that is not refused at once ends as a time-out instead.
     std::shared_ptr<Connection> connect_waiting(int32_t lock_timeout_ms, int32_t command_timeout = 5) {
         auto conn = std::make_shared<Connection>();
         conn->Provider(provider());
@@ -77,6 +77,25 @@ TEST_P(PgProviderTest, WaitOnALockOfThisProcessFailsAtOnce) {
     EXPECT_EQ(vb_id(streaming->Fields(Variant("id")).Value()), 2);
     streaming->Close();
     EXPECT_EQ(b->Execute("ALTER TABLE items ADD COLUMN extra INTEGER"), -1);
+}
+
+TEST_P(PgProviderTest, OwnLockConflictInsideAPessimisticEditKeepsTheEditAndItsLock) {
+    exec("CREATE TABLE orders (id INTEGER PRIMARY KEY, item INTEGER REFERENCES items (id))");
+    exec("INSERT INTO orders VALUES (1, 2)");
+    auto a = connect_waiting(60000);
+    auto item = open("SELECT id, name FROM items ORDER BY id", adOpenKeyset, adLockPessimistic, a);
+    item->Fields(Variant("name")).Value(Variant("held"));  // item 1 locked FOR UPDATE
+    auto order = open("SELECT id, item FROM orders", adOpenKeyset, adLockPessimistic, a);
+    order->Fields(Variant("item")).Value(Variant(int32_t{1}));  // its key check must wait for item 1's lock
+    const ComError e = error_of([&] { order->Update(); });
+    EXPECT_EQ(e.number(), kDbFail);
+    EXPECT_NE(e.description().find(kOwnConflict), std::string::npos) << e.description();
+    EXPECT_EQ(order->EditMode(), adEditInProgress);  // rolled back to the savepoint: edit and lock kept
+    auto other = connect_waiting(0);
+    EXPECT_EQ(error_number([&] { other->Execute("UPDATE orders SET item = 3 WHERE id = 1"); }), kDbFail);
+    item->CancelUpdate();
+    order->Update();
+    EXPECT_EQ(vb_id(scalar("SELECT item FROM orders WHERE id = 1")), 1);
 }
 
 TEST_P(PgProviderTest, LockOfAnotherProcessIsWaitedForUpToLockTimeout) {
