@@ -54,7 +54,8 @@ std::string other_backends(const std::string& server, int pid) {
 std::string conflict_text(const std::string& locktype, const std::string& mode, const std::string& table) {
     std::string what;
     if (locktype == "relation") what = mode + " on table " + table;
-    else if (locktype == "transactionid" || locktype == "tuple") what = "a row lock" + (table.empty() ? "" : " in table " + table);
+    else if (locktype == "transactionid" || locktype == "tuple")
+        what = "a row lock" + (table.empty() ? "" : " in table " + table);
     else what = mode + " (" + (locktype.empty() ? "unknown" : locktype) + ")";
     return "Lock conflict: the statement waited for " + what +
            " held by another connection of this process, which cannot release it while this one waits; "

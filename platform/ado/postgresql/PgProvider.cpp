@@ -31,6 +31,7 @@
 namespace ado::detail {
 namespace {
 
+constexpr const char* kSource = "PostgreSQL";
 constexpr size_t kMaxIdle = 4;      // pooled connections kept for streams and lock sessions
 constexpr int kFetchRows = 256;     // rows per FETCH: bounds a stream's memory, keeps round trips few
 
@@ -82,7 +83,7 @@ public:
 private:
     void fetch() {
         if (!in_transaction(*conn_))
-            throw ComError(kDbFail, "PostgreSQL",
+            throw ComError(kDbFail, kSource,
                            "The forward-only cursor's statement failed or its connection was reset; MoveFirst runs "
                            "it again");
         batch_ = conn_->exec("FETCH FORWARD " + std::to_string(kFetchRows) + " FROM ado_stream");
@@ -125,7 +126,7 @@ public:
 
 private:
     [[noreturn]] static void lock_lost() {
-        throw ComError(kDbFail, "PostgreSQL",
+        throw ComError(kDbFail, kSource,
                        "The row lock was lost (its transaction failed or its connection was reset); "
                        "cancel the edit and edit the record again");
     }
@@ -192,7 +193,7 @@ public:
         return column + " IS NOT DISTINCT FROM " + placeholder;
     }
     std::string row_lock_clause() const override { return " FOR UPDATE NOWAIT"; }
-    const char* source() const override { return "PostgreSQL"; }
+    const char* source() const override { return kSource; }
 
 private:
     std::unique_ptr<PgConn> take_connection() {
