@@ -49,6 +49,10 @@ struct ColumnInfo {
     std::string name;           // as the result names it
     ColumnKind kind = ColumnKind::Untyped;
     bool compare_as_text = false;  // the type has no equality operator: compare its text form (PostgreSQL)
+    // What the column can hold beyond its kind, checked when a value is assigned (see ColumnLimits.h).
+    int32_t max_chars = 0;     // varchar(n), char(n): n characters; 0 = no limit
+    int integer_bits = 64;     // whole numbers wider than this do not fit (PostgreSQL int4: 32)
+    bool holds_nul = true;     // text with a NUL character is kept whole (PostgreSQL: never)
 };
 
 // The one base table a result's rows come from, for edits and keyset re-reads.

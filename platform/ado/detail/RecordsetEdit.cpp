@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "platform/ado/detail/ColumnLimits.h"
 #include "platform/ado/detail/Values.h"
 
 namespace ado::detail {
@@ -20,6 +21,7 @@ void RecordsetImpl::set_value(int32_t ordinal, const Variant& value) {
     require_editable();
     Record& record = readable_record();
     RawValue raw = to_raw(value, columns_[ordinal].kind);
+    check_column_limits(raw, columns_[ordinal]);
     if (edit_mode_ == adEditNone) start_edit(record);
     pending_[ordinal] = std::move(raw);
 }

@@ -1,18 +1,32 @@
 // PgConn.cpp: one libpq connection; see PgConn.h.
 #include "platform/ado/postgresql/PgConn.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "common/ComError.h"
 #include "platform/ado/AdoTypes.h"
+#include "platform/ado/postgresql/PgAnswer.h"
+#include "platform/ado/postgresql/PgLockWatch.h"
 
 namespace ado::detail {
 namespace {
 
 constexpr const char* kSource = "PostgreSQL";
+constexpr const char* kQueryCanceled = "57014";
+
+// A statement's first look at what it waits for comes after this, so quick statements never cost a look;
+// then every kLockCheckEvery, since a statement may run for a while before it meets a lock.
+constexpr auto kFirstLockCheck = std::chrono::milliseconds(25);
+constexpr auto kLockCheckEvery = std::chrono::milliseconds(50);
+// How long an answer may be late: after CommandTimeout before the client cancels, and after a cancel
+// before the connection is given up.
+constexpr auto kAnswerGrace = std::chrono::seconds(1);
 
 struct SqlStateRule {
     const char* prefix;  // SQLSTATE or its class
@@ -22,8 +36,8 @@ struct SqlStateRule {
 // First match wins; anything else is a failing statement.
 constexpr SqlStateRule kSqlStates[] = {
     {"23", kDbIntegrityViolation},  // integrity constraint violation
-    {"57014", kDbTimeout},          // query cancelled: statement_timeout
-    {"55P03", kDbFail},             // lock not available (NOWAIT)
+    {"57014", kDbTimeout},          // query cancelled: statement_timeout (our own cancels say why themselves)
+    {"55P03", kDbFail},             // lock not available (NOWAIT, lock_timeout)
     {"40", kDbFail},                // deadlock, serialization failure
     {"08", kDbFail},                // connection exception
     {"53", kDbFail},                // insufficient resources
@@ -66,29 +80,58 @@ std::string param_text(const RawValue& v) {
 
 }  // namespace
 
-PgConn::PgConn(const std::string& conninfo, const Settings& settings) {
-    const std::string connect_timeout = std::to_string(settings.connection_timeout);
-    std::vector<const char*> keys{"dbname", "connect_timeout"};
-    std::vector<const char*> values{conninfo.c_str(), connect_timeout.c_str()};
-    if (!settings.user_id.empty()) keys.push_back("user"), values.push_back(settings.user_id.c_str());
-    if (!settings.password.empty()) keys.push_back("password"), values.push_back(settings.password.c_str());
-    keys.push_back(nullptr);
-    values.push_back(nullptr);
-    conn_.reset(PQconnectdbParams(keys.data(), values.data(), 1));  // 1: dbname may be a conninfo or URI
-    if (!conn_) throw ComError(kDbFail, kSource, "libpq could not allocate a connection");
-    if (PQstatus(conn_.get()) != CONNECTION_OK) throw ComError(kDbFail, kSource, trimmed(PQerrorMessage(conn_.get())));
-    PQsetNoticeProcessor(conn_.get(), &ignore_notice, nullptr);
-    // Dates in ISO form whatever the server's default; money without locale formatting; doubles in their
-    // shortest exact form, so values read back compare equal when an edit checks them.
-    const int64_t timeout_ms = static_cast<int64_t>(settings.command_timeout) * 1000;
-    exec("SET statement_timeout = " + std::to_string(timeout_ms) +
-         "; SET datestyle = 'ISO, YMD'; SET intervalstyle = 'postgres'; SET extra_float_digits = 1;"
-         " SET lc_monetary = 'C'; SET client_encoding = 'UTF8'");
+PgConn::PgConn(std::string conninfo, const Settings& settings, std::shared_ptr<PgLockWatch> watch)
+    : conninfo_(std::move(conninfo)), settings_(settings), watch_(std::move(watch)) {
+    open();
 }
 
-PgResult PgConn::checked(PGresult* raw) const {
-    PgResult res(raw);
-    if (!res) throw ComError(kDbFail, kSource, trimmed(PQerrorMessage(conn_.get())));
+PgConn::~PgConn() { drop(); }
+
+void PgConn::open() {
+    const std::string connect_timeout = std::to_string(settings_.connection_timeout);
+    std::vector<const char*> keys{"dbname", "connect_timeout"};
+    std::vector<const char*> values{conninfo_.c_str(), connect_timeout.c_str()};
+    if (!settings_.user_id.empty()) keys.push_back("user"), values.push_back(settings_.user_id.c_str());
+    if (!settings_.password.empty()) keys.push_back("password"), values.push_back(settings_.password.c_str());
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    PgConnPtr conn(PQconnectdbParams(keys.data(), values.data(), 1));  // 1: dbname may be a conninfo or URI
+    if (!conn) throw ComError(kDbFail, kSource, "libpq could not allocate a connection");
+    if (PQstatus(conn.get()) != CONNECTION_OK || PQsetnonblocking(conn.get(), 1) != 0)
+        throw ComError(kDbFail, kSource, trimmed(PQerrorMessage(conn.get())));
+    PQsetNoticeProcessor(conn.get(), &ignore_notice, nullptr);
+    conn_ = std::move(conn);
+    server_ = server_of(conn_.get());
+    backend_ = PQbackendPID(conn_.get());
+    add_own_backend(server_, backend_);
+    // Dates in ISO form whatever the server's default; money without locale formatting; doubles in their
+    // shortest exact form, so values read back compare equal when an edit checks them. lock_timeout 0
+    // would mean "wait for ever", so LockTimeout 0 ("fail at once") becomes the shortest wait, 1 ms.
+    const int64_t timeout_ms = static_cast<int64_t>(settings_.command_timeout) * 1000;
+    const int32_t lock_timeout_ms = settings_.lock_timeout_ms > 0 ? settings_.lock_timeout_ms : 1;
+    try {
+        exec("SET statement_timeout = " + std::to_string(timeout_ms) +
+             "; SET lock_timeout = " + std::to_string(lock_timeout_ms) +
+             "; SET datestyle = 'ISO, YMD'; SET intervalstyle = 'postgres'; SET extra_float_digits = 1;"
+             " SET lc_monetary = 'C'; SET client_encoding = 'UTF8'");
+    } catch (...) {
+        drop();
+        throw;
+    }
+}
+
+void PgConn::drop() noexcept {
+    if (!conn_) return;
+    remove_own_backend(server_, backend_);
+    conn_.reset();
+}
+
+void PgConn::abandon() noexcept {
+    if (watch_) watch_->terminate(backend_);
+    drop();
+}
+
+PgResult PgConn::checked(PgResult res) const {
     switch (PQresultStatus(res.get())) {
         case PGRES_COMMAND_OK:
         case PGRES_TUPLES_OK:
@@ -96,11 +139,72 @@ PgResult PgConn::checked(PGresult* raw) const {
         default: break;
     }
     const char* primary = PQresultErrorField(res.get(), PG_DIAG_MESSAGE_PRIMARY);
-    throw ComError(number_for(PQresultErrorField(res.get(), PG_DIAG_SQLSTATE)), kSource,
-                   primary ? primary : trimmed(PQresultErrorMessage(res.get())));
+    std::string text = primary ? primary : trimmed(PQresultErrorMessage(res.get()));
+    if (text.empty()) text = std::string("unexpected answer: ") + PQresStatus(PQresultStatus(res.get()));
+    throw ComError(number_for(PQresultErrorField(res.get(), PG_DIAG_SQLSTATE)), kSource, text);
 }
 
-PgResult PgConn::exec(const std::string& sql) { return checked(PQexec(conn_.get(), sql.c_str())); }
+// Sends with `send` and waits for the answer. A connection that failed, or is left in the middle of a
+// statement, is dropped, so the next statement opens it again.
+PgResult PgConn::run(const std::function<int(PGconn*)>& send) {
+    if (!conn_) open();
+    if (watch_) watch_->prepare();
+    PgResult res;
+    try {
+        res = send(conn_.get()) ? await_answer() : nullptr;
+    } catch (...) {
+        if (conn_ && PQtransactionStatus(conn_.get()) == PQTRANS_ACTIVE) drop();
+        throw;
+    }
+    if (!res) {
+        const ComError failure(kDbFail, kSource, trimmed(PQerrorMessage(conn_.get())));
+        drop();
+        throw failure;
+    }
+    return checked(std::move(res));
+}
+
+// Waits for the answer to the statement just sent. While none has come, asks the watch now and then
+// whether the statement waits for a lock of this process's own, and cancels it if so. A moment after
+// CommandTimeout (the server's statement_timeout should have answered by then, but it is not checked while
+// a statement is parsed, and counts each statement of a multi-statement text on its own) the statement is
+// cancelled; when even that brings no answer, it is abandoned. Null when the connection failed.
+PgResult PgConn::await_answer() {
+    using Clock = PgAnswer::Clock;
+    const Clock::time_point sent = Clock::now();
+    Clock::time_point give_up = settings_.command_timeout > 0
+                                    ? sent + std::chrono::seconds(settings_.command_timeout) + kAnswerGrace
+                                    : Clock::time_point::max();
+    Clock::time_point next_check = watch_ ? sent + kFirstLockCheck : Clock::time_point::max();
+    std::optional<ComError> cancelled;  // why the statement was cancelled
+    PgAnswer answer(conn_.get());
+    while (!answer.wait(std::min(give_up, next_check))) {
+        const Clock::time_point now = Clock::now();
+        if (now >= give_up) {
+            if (cancelled || !watch_ || !watch_->cancel(backend_)) {
+                abandon();
+                throw cancelled ? *cancelled : ado_error(kDbTimeout, kSource);
+            }
+            cancelled = ado_error(kDbTimeout, kSource);
+            give_up = now + kAnswerGrace;
+        } else if (!cancelled) {
+            if (auto conflict = watch_->cancel_if_waiting_for_own_lock(server_, backend_)) {
+                cancelled = ComError(kDbFail, kSource, *conflict);
+                give_up = std::min(give_up, now + kAnswerGrace);
+            }
+        }
+        next_check = cancelled ? Clock::time_point::max() : now + kLockCheckEvery;
+    }
+    if (answer.copy_refused()) throw ComError(kDbErrorsInCommand, kSource, kCopyRefusedText);
+    PgResult res = answer.take();
+    const char* sqlstate = res ? PQresultErrorField(res.get(), PG_DIAG_SQLSTATE) : nullptr;
+    if (cancelled && sqlstate && std::strcmp(sqlstate, kQueryCanceled) == 0) throw *cancelled;
+    return res;  // an answer that came before the cancel did is the statement's own
+}
+
+PgResult PgConn::exec(const std::string& sql) {
+    return run([&](PGconn* conn) { return PQsendQuery(conn, sql.c_str()); });
+}
 
 PgResult PgConn::exec_params(const std::string& sql, const std::vector<RawValue>& params) {
     std::vector<std::string> texts(params.size());
@@ -110,13 +214,20 @@ PgResult PgConn::exec_params(const std::string& sql, const std::vector<RawValue>
         texts[i] = param_text(params[i]);
         values[i] = texts[i].c_str();
     }
-    return checked(PQexecParams(conn_.get(), sql.c_str(), static_cast<int>(params.size()), nullptr,
-                                values.data(), nullptr, nullptr, 0));
+    return run([&](PGconn* conn) {
+        return PQsendQueryParams(conn, sql.c_str(), static_cast<int>(params.size()), nullptr, values.data(), nullptr,
+                                 nullptr, 0);
+    });
 }
 
 bool PgConn::try_exec(const char* sql) noexcept {
-    PgResult res(PQexec(conn_.get(), sql));
-    return res && PQresultStatus(res.get()) == PGRES_COMMAND_OK;
+    if (!conn_) return false;
+    try {
+        exec(sql);
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 RawRow read_row(const PGresult* res, int row) {

@@ -7,6 +7,12 @@
 // transaction. Pessimistic edits lock the row with SELECT … FOR UPDATE NOWAIT in a transaction on a
 // pooled connection, held until the change is written or dropped; each statement of that session runs
 // under a savepoint so a failed Update keeps the lock and lets the caller retry.
+//
+// Every connection is watched while a statement is slow to answer (PgConn.h): a wait for a lock that
+// another of this process's connections holds is cancelled at once. A cancelled statement inside a
+// stream's or lock session's transaction is rolled back to the savepoint (lock session) or leaves the
+// transaction failed; a connection dropped after a time-out has lost its transaction. Both are checked
+// before the next statement there, which then fails with a clear error instead of running outside it.
 #include "platform/ado/postgresql/PgProvider.h"
 
 #include <cctype>
@@ -15,15 +21,23 @@
 #include <vector>
 
 #include "common/AsciiCase.h"
+#include "common/ComError.h"
+#include "platform/ado/AdoTypes.h"
 #include "platform/ado/postgresql/PgConn.h"
 #include "platform/ado/postgresql/PgConnInfo.h"
+#include "platform/ado/postgresql/PgLockWatch.h"
 #include "platform/ado/postgresql/PgSchema.h"
 
 namespace ado::detail {
 namespace {
 
+constexpr const char* kSource = "PostgreSQL";
 constexpr size_t kMaxIdle = 4;      // pooled connections kept for streams and lock sessions
 constexpr int kFetchRows = 256;     // rows per FETCH: bounds a stream's memory, keeps round trips few
+
+// The transaction a stream or lock session works in is still usable: not failed, not lost with a dropped
+// connection.
+bool in_transaction(const PgConn& conn) { return PQtransactionStatus(conn.get()) == PQTRANS_INTRANS; }
 
 struct Pool {
     std::vector<std::unique_ptr<PgConn>> idle;
@@ -68,6 +82,10 @@ public:
 
 private:
     void fetch() {
+        if (!in_transaction(*conn_))
+            throw ComError(kDbFail, kSource,
+                           "The forward-only cursor's statement failed or its connection was reset; MoveFirst runs "
+                           "it again");
         batch_ = conn_->exec("FETCH FORWARD " + std::to_string(kFetchRows) + " FROM ado_stream");
         next_ = 0;
     }
@@ -87,6 +105,7 @@ public:
         if (auto p = pool_.lock()) p->give_back(std::move(conn_));
     }
     std::vector<RawRow> run(const std::string& sql, const std::vector<RawValue>& params) override {
+        if (!in_transaction(*conn_)) lock_lost();
         conn_->exec("SAVEPOINT ado_edit");
         try {
             PgResult res = conn_->exec_params(sql, params);
@@ -97,12 +116,20 @@ public:
             throw;
         }
     }
+    // COMMIT of a failed transaction succeeds as a ROLLBACK: that is a lost change, not a written one.
     void commit() override {
-        conn_->exec("COMMIT");
+        if (!in_transaction(*conn_)) lock_lost();
+        PgResult res = conn_->exec("COMMIT");
         done_ = true;
+        if (std::string(PQcmdStatus(res.get())) != "COMMIT") lock_lost();
     }
 
 private:
+    [[noreturn]] static void lock_lost() {
+        throw ComError(kDbFail, kSource,
+                       "The row lock was lost (its transaction failed or its connection was reset); "
+                       "cancel the edit and edit the record again");
+    }
     std::unique_ptr<PgConn> conn_;
     std::weak_ptr<Pool> pool_;
     bool done_ = false;
@@ -131,7 +158,8 @@ class PgProvider final : public Provider {
 public:
     explicit PgProvider(const Settings& settings)
         : settings_(settings), conninfo_(to_conninfo(settings.connection_string)),
-          main_(std::make_unique<PgConn>(conninfo_, settings_)) {}
+          watch_(std::make_shared<PgLockWatch>(conninfo_, settings_)),
+          main_(std::make_unique<PgConn>(conninfo_, settings_, watch_)) {}
 
     int32_t execute(const std::string& sql) override { return records_affected(main_->exec(sql).get()); }
 
@@ -165,17 +193,18 @@ public:
         return column + " IS NOT DISTINCT FROM " + placeholder;
     }
     std::string row_lock_clause() const override { return " FOR UPDATE NOWAIT"; }
-    const char* source() const override { return "PostgreSQL"; }
+    const char* source() const override { return kSource; }
 
 private:
     std::unique_ptr<PgConn> take_connection() {
-        if (pool_->idle.empty()) return std::make_unique<PgConn>(conninfo_, settings_);
+        if (pool_->idle.empty()) return std::make_unique<PgConn>(conninfo_, settings_, watch_);
         std::unique_ptr<PgConn> conn = std::move(pool_->idle.back());
         pool_->idle.pop_back();
         return conn;
     }
     Settings settings_;
     std::string conninfo_;
+    std::shared_ptr<PgLockWatch> watch_;  // shared with every connection of this provider, pooled ones too
     std::unique_ptr<PgConn> main_;
     std::shared_ptr<Pool> pool_ = std::make_shared<Pool>();
 };

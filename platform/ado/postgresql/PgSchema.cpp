@@ -38,6 +38,11 @@ constexpr TypeRule kTypes[] = {
     {17, ColumnKind::Blob},       // bytea, in its text form
 };
 
+constexpr Oid kInt4 = 23;
+constexpr Oid kVarchar = 1043;
+constexpr Oid kBpchar = 1042;
+constexpr int kLengthWord = 4;
+
 // All three: the table's quoted name, and per column its quoted name and whether it is in the primary key.
 constexpr const char* kTableQuery =
     "SELECT c.oid::regclass::text, a.attnum, quote_ident(a.attname), coalesce(a.attnum = ANY(i.indkey), false) "
@@ -78,6 +83,11 @@ std::vector<ColumnInfo> describe_columns(const PGresult* res) {
                 columns[i].kind = t.kind;
                 columns[i].compare_as_text = false;
             }
+        columns[i].holds_nul = false;  // values travel as C strings, and text types refuse NUL anyway
+        if (PQftype(res, i) == kInt4) columns[i].integer_bits = 32;
+        // varchar(n) and char(n) keep n + 4 (the length word) as their type modifier; -1 is "no length".
+        if ((PQftype(res, i) == kVarchar || PQftype(res, i) == kBpchar) && PQfmod(res, i) > kLengthWord)
+            columns[i].max_chars = PQfmod(res, i) - kLengthWord;
     }
     return columns;
 }
