@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
-# The project's main job: the gateway when it has been built; until then, say what it will start and show
-# the pieces that exist.
+# The project's main job: the gateway, headless, on 127.0.0.1 port 1007 (PORT= overrides) with the demo
+# SQLite database and the example middle tier, until Ctrl-C.
+#   scripts/run.sh [build folder]      (default build/release; `make run` passes its own)
+# The demo database examples/demo/demo.db is created from examples/demo/demo-db.sql when absent. The middle
+# tier is registered in a class registry file inside the build folder, so nothing outside the checkout is
+# touched; the settings file there stays empty, since every setting is given by a flag.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 build=${1:-build/release}
-if [ -x "$build/bin/Vantrel" ]; then
-  exec "$build/bin/Vantrel" "${@:2}"
+port=${PORT:-1007}
+program="$build/bin/vantrel"
+middle_tier="$build/lib/libmtier.so"
+for needed in "$program" "$middle_tier"; do
+  [ -e "$needed" ] || { echo "run: $needed is missing; build first (make run does)" >&2; exit 1; }
+done
+
+database="$PWD/examples/demo/demo.db"
+if [ ! -f "$database" ]; then
+  command -v sqlite3 >/dev/null || { echo "run: the sqlite3 program is needed to create $database" >&2; exit 1; }
+  # Built beside and renamed, so an interrupted run never leaves half a database behind.
+  rm -f "$database.new"
+  sqlite3 "$database.new" < examples/demo/demo-db.sql
+  mv "$database.new" "$database"
+  echo "run: created the demo database $database"
 fi
-echo "The gateway (Vantrel) is not built yet. When it is, 'make run' starts it: it asks for the database"
-echo "provider, connection string, address and port (default 127.0.0.1:1007), then serves clients."
-if [ -x "$build/bin/skelda-demo" ]; then
-  echo
-  echo "Meanwhile, the database component on a demo database:"
-  exec "$build/bin/skelda-demo"
-fi
+
+registry="$PWD/$build/classes.conf"
+echo "Mtier.Interface = $(realpath "$middle_tier") : mtier_create_object" > "$registry"
+
+echo "run: vantrel on 127.0.0.1 port $port with $database; Ctrl-C stops it"
+exec env CLASS_REGISTRY="$registry" "$program" --headless --settings "$PWD/$build/vantrel-settings.ini" \
+  --provider SQLite --connect "Data Source=$database" --ip 127.0.0.1 --port "$port" --cursor-location 3

@@ -1,0 +1,294 @@
+// bench_gateway.cpp: end-to-end load on the gateway: N concurrent connections (1, 16, 256), each with a
+// cursor open on a 10,000-row SQLite table, repeating "move next" and "getcursor" (acknowledgement on, so
+// "ok" then the value), one request outstanding per connection. Beside it, in the same run, the same
+// clients against a plain epoll echo server that returns each request as it came (the same message sizes):
+// the cost of a bare loopback round trip. Prints requests/s and p50/p99 latency of both, and the ratios.
+//
+// The clients are this program's own code over the protocol (the wire codec), not the client library.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "common/WireCodec.h"
+#include "gateway/SSServer.h"
+#include "platform/msgloop/MessageLoop.h"
+#include "platform/msgloop/UniqueFd.h"
+#include "socketcontrol/Quellox.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const std::string kStx(1, wire::kSeparator);
+const wire::Key kKey({4, -6, 9, -2, 7});
+constexpr auto kWarmUp = std::chrono::milliseconds(300);
+constexpr auto kMeasure = std::chrono::seconds(2);
+
+// ---- the gateway, on a thread of its own, over a fresh 10,000-row table ----
+class GatewayServer {
+public:
+    explicit GatewayServer(const std::string& folder) {
+        std::promise<uint16_t> port;
+        auto ready = port.get_future();
+        thread_ = std::thread([this, folder, &port] { run(folder, port); });
+        port_ = ready.get();
+    }
+    ~GatewayServer() {
+        poster_->post_task([] { msgloop::MessageLoop::current().stop(); });
+        thread_.join();
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    void run(const std::string& folder, std::promise<uint16_t>& port) {
+        Quellox control;
+        GatewaySettings s;
+        s.Provider = "SQLite";
+        s.Connect = "Data Source=" + folder + "/bench.db";
+        s.IP = "127.0.0.1";
+        auto gateway = std::make_shared<Gateway>(s, 1000);
+        auto server = std::make_shared<SSServer>(gateway);
+        server->OpenServer(control.CreateTextSocket());
+        const DispatchPtr channel = object_of(gateway->db_connect->call("Channel"));
+        channel->call("Direct", {Variant("CREATE TABLE items (id INTEGER PRIMARY KEY, name TEXT, value REAL)")});
+        channel->call("Direct", {Variant("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+                                         "INSERT INTO items SELECT i, 'item ' || i, i * 0.25 FROM n")});
+        poster_ = std::make_unique<msgloop::ThreadPoster>(msgloop::MessageLoop::current().poster());
+        port.set_value(static_cast<uint16_t>(server->Server()->LocalPort()));
+        msgloop::MessageLoop::current().run();
+        gateway->end_workers();
+        server.reset();
+        msgloop::MessageLoop::current().run_once(std::chrono::milliseconds(0));
+    }
+    std::thread thread_;
+    std::unique_ptr<msgloop::ThreadPoster> poster_;
+    uint16_t port_ = 0;
+};
+
+// ---- the baseline: a plain level-triggered epoll echo server ----
+class EchoServer {
+public:
+    EchoServer() {
+        listen_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listen_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listen_.get(), SOMAXCONN);
+        socklen_t len = sizeof a;
+        ::getsockname(listen_.get(), reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        stop_ = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        thread_ = std::thread([this] { run(); });
+    }
+    ~EchoServer() {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(stop_.get(), &one, sizeof one);
+        thread_.join();
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    void run() {
+        UniqueFd ep(::epoll_create1(EPOLL_CLOEXEC));
+        add(ep.get(), listen_.get());
+        add(ep.get(), stop_.get());
+        std::unordered_map<int, UniqueFd> conns;
+        epoll_event events[256];
+        char buf[65536];
+        for (;;) {
+            const int n = ::epoll_wait(ep.get(), events, 256, -1);
+            for (int i = 0; i < n; ++i) {
+                const int fd = events[i].data.fd;
+                if (fd == stop_.get()) return;
+                if (fd == listen_.get()) {
+                    for (int c; (c = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;) {
+                        const int one = 1;
+                        ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                        conns[c] = UniqueFd(c);
+                        add(ep.get(), c);
+                    }
+                    continue;
+                }
+                const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
+                if (got <= 0) {
+                    if (got == 0 || errno != EAGAIN) conns.erase(fd);
+                    continue;
+                }
+                ::send(fd, buf, static_cast<size_t>(got), MSG_NOSIGNAL);   // small echoes: the buffer takes them
+            }
+        }
+    }
+    static void add(int ep, int fd) {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.fd = fd;
+        ::epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
+    }
+    UniqueFd listen_, stop_;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+// ---- the clients ----
+struct Client {
+    UniqueFd fd;
+    wire::ReplyReader reader;
+    std::string echo;        // baseline: bytes still expected back
+    int step = 0;            // gateway: 0 move, 1 getcursor
+    size_t replies_due = 0;
+    Clock::time_point sent;
+};
+
+std::string request(const std::string& text) { return wire::frame_request(wire::scrambled(text, kKey)); }
+const std::string kMove = request("move" + kStx + "next");
+const std::string kFirst = request("move" + kStx + "first");
+const std::string kGet = request("getcursor" + kStx + "name" + kStx + "s");
+
+struct Result {
+    double per_second = 0, p50_us = 0, p99_us = 0;
+};
+
+class Load {
+public:
+    Load(uint16_t port, size_t count, bool gateway) : gateway_(gateway), clients_(count) {
+        ep_ = UniqueFd(::epoll_create1(EPOLL_CLOEXEC));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        for (size_t i = 0; i < count; ++i) {
+            Client& c = clients_[i];
+            c.fd = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            if (::connect(c.fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("connect");
+            const int one = 1;
+            ::setsockopt(c.fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            ::fcntl(c.fd.get(), F_SETFL, ::fcntl(c.fd.get(), F_GETFL) | O_NONBLOCK);
+            epoll_event ev{};
+            ev.events = EPOLLIN;
+            ev.data.u64 = i;
+            ::epoll_ctl(ep_.get(), EPOLL_CTL_ADD, c.fd.get(), &ev);
+            if (gateway_) {
+                const std::string open = "open" + kStx + "SELECT id, name, value FROM items ORDER BY id" + kStx + "0" + kStx + "1";
+                send(c, wire::frame_request(wire::scrambled(wire::make_header(true, kKey) + open, wire::initial_key())), 1);
+                c.step = -1;
+            } else {
+                send(c, kMove, 0);
+            }
+        }
+    }
+
+    Result measure() {
+        run_until(Clock::now() + kWarmUp);
+        latencies_.clear();
+        const auto start = Clock::now();
+        run_until(start + kMeasure);
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        std::sort(latencies_.begin(), latencies_.end());
+        Result r;
+        if (latencies_.empty()) return r;
+        r.per_second = static_cast<double>(latencies_.size()) / seconds;
+        r.p50_us = latencies_[latencies_.size() / 2];
+        r.p99_us = latencies_[latencies_.size() * 99 / 100];
+        return r;
+    }
+
+private:
+    void send(Client& c, const std::string& bytes, size_t replies) {
+        if (!gateway_) c.echo = bytes;
+        c.replies_due = replies;
+        c.sent = Clock::now();
+        ::send(c.fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
+    void record(Client& c) {
+        latencies_.push_back(std::chrono::duration<double, std::micro>(Clock::now() - c.sent).count());
+    }
+    // Baseline: the echo of one request is complete; send the other request size next.
+    void next_echo(Client& c) {
+        record(c);
+        c.step ^= 1;
+        send(c, c.step == 0 ? kMove : kGet, 0);
+    }
+    // Gateway steps: -1 opening or rewinding (one reply), 0 move next (one reply), 1 getcursor ("ok", value).
+    void on_reply(Client& c, const std::string& body) {
+        if (--c.replies_due > 0) return;
+        if (c.step == 0 && body != "ok") {   // past the last row: rewind, then go on
+            c.step = -1;
+            send(c, kFirst, 1);
+            return;
+        }
+        if (c.step >= 0) record(c);
+        c.step = c.step == 0 ? 1 : 0;
+        send(c, c.step == 1 ? kGet : kMove, c.step == 1 ? 2 : 1);
+    }
+    void on_readable(Client& c) {
+        char buf[65536];
+        const ssize_t got = ::recv(c.fd.get(), buf, sizeof buf, 0);
+        if (got <= 0) throw std::runtime_error("the server closed a connection");
+        if (!gateway_) {
+            c.echo.erase(0, std::min(c.echo.size(), static_cast<size_t>(got)));
+            if (c.echo.empty()) next_echo(c);
+            return;
+        }
+        c.reader.feed(std::string_view(buf, static_cast<size_t>(got)));
+        while (auto body = c.reader.next()) {
+            wire::unscramble(*body, kKey);
+            on_reply(c, *body);
+        }
+    }
+    void run_until(Clock::time_point end) {
+        epoll_event events[512];
+        while (Clock::now() < end) {
+            const int n = ::epoll_wait(ep_.get(), events, 512, 100);
+            for (int i = 0; i < n; ++i) on_readable(clients_[events[i].data.u64]);
+        }
+    }
+
+    bool gateway_;
+    std::vector<Client> clients_;
+    UniqueFd ep_;
+    std::vector<double> latencies_;   // microseconds per request
+};
+
+}  // namespace
+
+int main() {
+    char pattern[] = "/tmp/bench-gateway.XXXXXX";
+    if (!::mkdtemp(pattern)) return 1;
+    int status = 0;
+    try {
+        GatewayServer gateway(pattern);
+        EchoServer echo;
+        std::printf("%-10s %14s %9s %9s   %14s %9s %9s   %8s %8s\n", "clients", "gateway req/s", "p50 us", "p99 us",
+                    "echo req/s", "p50 us", "p99 us", "rate", "p50");
+        for (size_t n : {1u, 16u, 256u}) {
+            const Result ours = Load(gateway.port(), n, true).measure();
+            const Result base = Load(echo.port(), n, false).measure();
+            std::printf("%-10zu %14.0f %9.1f %9.1f   %14.0f %9.1f %9.1f   %8.2f %8.2f\n", n, ours.per_second, ours.p50_us,
+                        ours.p99_us, base.per_second, base.p50_us, base.p99_us, ours.per_second / base.per_second,
+                        ours.p50_us / base.p50_us);
+        }
+        std::printf("rate = gateway requests/s as a share of the echo's; p50 = gateway round trip / echo round trip\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_gateway: %s\n", e.what());
+        status = 1;
+    }
+    std::filesystem::remove_all(pattern);
+    return status;
+}

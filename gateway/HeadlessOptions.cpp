@@ -1,0 +1,90 @@
+// HeadlessOptions.cpp: flags of vantrel, their help text, and how they combine with the saved settings.
+#include "gateway/HeadlessOptions.h"
+
+#include <algorithm>
+
+#include "common/ComError.h"
+
+namespace {
+
+struct Flag {
+    const char* name;
+    std::optional<std::string> HeadlessOptions::*field;
+    const char* value;
+    const char* help;
+};
+
+// One table for parsing and for --help, so the two cannot disagree.
+const Flag kValueFlags[] = {
+    {"--provider", &HeadlessOptions::provider, "TEXT", "database provider: SQLite or PostgreSQL"},
+    {"--connect", &HeadlessOptions::connect, "TEXT", "connection string, e.g. \"Data Source=/srv/demo.db\""},
+    {"--ip", &HeadlessOptions::ip, "TEXT", "local address to listen on (empty: every address)"},
+    {"--port", &HeadlessOptions::port, "N", "TCP port to listen on, 1..65535"},
+    {"--command-timeout", &HeadlessOptions::command_timeout, "N", "seconds a statement may run (0: provider default)"},
+    {"--connection-timeout", &HeadlessOptions::connection_timeout, "N",
+     "seconds to wait for a connection or a lock (0: provider default)"},
+    {"--cursor-location", &HeadlessOptions::cursor_location, "2|3", "2 server-side cursors, 3 client-side"},
+    {"--settings", &HeadlessOptions::settings_file, "FILE",
+     "settings file (default $XDG_CONFIG_HOME/TCPServer/settings.ini)"},
+};
+
+[[noreturn]] void usage_error(const std::string& what) { throw ComError(kErrInvalidCall, "vantrel", what); }
+
+}  // namespace
+
+HeadlessOptions parse_options(const std::vector<std::string>& args) {
+    HeadlessOptions o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--headless") { o.headless = true; continue; }
+        if (arg == "--help" || arg == "-h") { o.help = true; continue; }
+        if (arg == "--debug") { o.debug = true; continue; }
+        const size_t eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        const Flag* flag = nullptr;
+        for (const Flag& f : kValueFlags)
+            if (name == f.name) flag = &f;
+        if (!flag) usage_error("unknown option \"" + arg + "\" (see --help)");
+        if (eq != std::string::npos)
+            o.*(flag->field) = arg.substr(eq + 1);
+        else if (i + 1 < args.size())
+            o.*(flag->field) = args[++i];
+        else
+            usage_error(name + " needs a value (" + flag->value + ")");
+    }
+    return o;
+}
+
+std::string usage_text() {
+    std::string text =
+        "Usage: vantrel --headless [options]\n"
+        "The gateway: listens on TCP and serves every client's requests against the database.\n"
+        "Without --headless it shows its terminal forms (not built yet: it says so and exits with status 2).\n\n"
+        "  --headless              run without forms: debug lines and counters go to standard output\n";
+    for (const Flag& f : kValueFlags) {
+        std::string left = std::string(f.name) + " " + f.value;
+        left.resize(std::max<size_t>(left.size() + 1, 24), ' ');
+        text += "  " + left + f.help + "\n";
+    }
+    text +=
+        "  --debug                 log every message in and out (the monitor's Debug box)\n"
+        "  --help                  this text\n\n"
+        "Each setting not given by its flag comes from the settings file, section [Startup]: Provider,\n"
+        "Connect, IP, Port, CommandTimeout, ConnectionTimeout, Cursorlocation (0 adUseClient, 1 adUseServer);\n"
+        "[Monitor] DebugLines bounds the debug list (default 10000).\n"
+        "SIGINT or SIGTERM stops the gateway in order (exit status 0). A gateway that cannot listen exits 1.\n";
+    return text;
+}
+
+GatewaySettings resolve_settings(const StartupTexts& saved, const HeadlessOptions& o) {
+    GatewaySettings s;
+    s.Provider = o.provider.value_or(saved.Provider);
+    s.Connect = o.connect.value_or(saved.Connect);
+    s.IP = o.ip.value_or(saved.IP);
+    s.Port = port_from_text(o.port.value_or(saved.Port));
+    s.CommandTimeout = timeout_from_text(o.command_timeout.value_or(saved.CommandTimeout), "CommandTimeout");
+    s.ConnectionTimeout = timeout_from_text(o.connection_timeout.value_or(saved.ConnectionTimeout), "ConnectionTimeout");
+    s.CursorLocation = o.cursor_location ? cursor_location_from_text(*o.cursor_location)
+                                         : cursor_location_from_position(saved.Cursorlocation);
+    return s;
+}

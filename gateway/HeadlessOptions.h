@@ -1,0 +1,28 @@
+// HeadlessOptions.h: the command line of vantrel, and the settings it resolves to: each setting comes from
+// its flag when given, else from the settings store.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gateway/GatewaySettings.h"
+#include "gateway/StartupSettings.h"
+
+struct HeadlessOptions {
+    bool headless = false;
+    bool help = false;
+    bool debug = false;
+    std::optional<std::string> provider, connect, ip, port, command_timeout, connection_timeout, cursor_location;
+    std::optional<std::string> settings_file;
+};
+
+// Parses the arguments after the program name ("--port 1007" or "--port=1007"); an unknown flag or a flag
+// without its value raises ComError 5 with the reason.
+HeadlessOptions parse_options(const std::vector<std::string>& args);
+
+// The text of --help.
+std::string usage_text();
+
+// Flags over saved texts, converted and checked (ComError 5 names the bad setting).
+GatewaySettings resolve_settings(const StartupTexts& saved, const HeadlessOptions& options);
