@@ -38,16 +38,20 @@ struct Pool {
     }
 };
 
+// The statement has been stepped once when the stream is made (see SqliteProvider::query); that step's row,
+// if any, is handed out first.
 class SqliteStream final : public RowStream {
 public:
-    SqliteStream(std::unique_ptr<SqliteConn> conn, SqliteStmt st, std::weak_ptr<Pool> pool)
-        : conn_(std::move(conn)), st_(std::move(st)), pool_(std::move(pool)) {}
+    SqliteStream(std::unique_ptr<SqliteConn> conn, SqliteStmt st, bool on_row, std::weak_ptr<Pool> pool)
+        : conn_(std::move(conn)), st_(std::move(st)), pool_(std::move(pool)), on_row_(on_row) {}
     ~SqliteStream() override {
         st_.reset();  // finalize first: the connection goes back without an open read transaction
         if (auto pool = pool_.lock()) pool->give_back(std::move(conn_));
     }
     bool next(RawRow& row) override {
-        if (!conn_->step(st_.get())) return false;
+        if (first_) first_ = false;
+        else if (on_row_) on_row_ = conn_->step(st_.get());  // never past the end: that would run it again
+        if (!on_row_) return false;
         read_row(st_.get(), row);
         return true;
     }
@@ -56,6 +60,8 @@ private:
     std::unique_ptr<SqliteConn> conn_;
     SqliteStmt st_;
     std::weak_ptr<Pool> pool_;
+    bool on_row_;        // the statement stands on a row
+    bool first_ = true;  // that row is the first step's, not yet handed out
 };
 
 class SqliteLock final : public LockSession {
@@ -95,6 +101,13 @@ const char* skip_blanks_and_comments(const char* sql) {
             return sql;
         }
     }
+}
+
+// True when `sql` holds nothing but blanks, comments and ";": what may follow a cursor's one statement.
+bool only_comments_after(const char* sql) {
+    for (sql = skip_blanks_and_comments(sql); *sql == ';'; sql = skip_blanks_and_comments(sql + 1)) {
+    }
+    return *sql == '\0';
 }
 
 bool starts_with_word(const char* sql, const char* word) {
@@ -203,11 +216,13 @@ int32_t SqliteProvider::execute(const std::string& sql) {
 
 // Prepares on the write connection to learn what the statement is. Statements without rows run there;
 // read-only ones asked as a stream are prepared again on a pooled connection of their own; the rest
-// are read to the end at once.
+// are read to the end at once. Columns are described after the first step: a statement prepared against
+// a schema another connection has changed since is prepared again by that step, so only then do its
+// columns match the rows it yields.
 std::optional<QueryResult> SqliteProvider::query(const std::string& sql, bool streaming) {
     size_t tail = 0;
     SqliteStmt st = write_->prepare(sql, &tail);
-    if (sql.find_first_not_of(" \t\r\n;", tail) != std::string::npos)
+    if (!only_comments_after(sql.c_str() + tail))
         throw ComError(kDbErrorsInCommand, "SQLite", "A cursor's source must be a single statement.");
     if (!st) return std::nullopt;
     if (sqlite3_column_count(st.get()) == 0) {
@@ -216,16 +231,20 @@ std::optional<QueryResult> SqliteProvider::query(const std::string& sql, bool st
         return std::nullopt;
     }
     QueryResult result;
-    result.columns = describe_columns(st.get());
-    result.table = trace_table(*write_, st.get());
     if (streaming && sqlite3_stmt_readonly(st.get())) {
         st.reset();
         std::unique_ptr<SqliteConn> conn = take_connection();
         SqliteStmt own = conn->prepare(sql);
-        result.stream = std::make_unique<SqliteStream>(std::move(conn), std::move(own), pool_);
+        const bool on_row = conn->step(own.get());
+        result.columns = describe_columns(own.get());
+        result.table = trace_table(*write_, own.get());
+        result.stream = std::make_unique<SqliteStream>(std::move(conn), std::move(own), on_row, pool_);
         return result;
     }
-    while (write_->step(st.get())) result.rows.push_back(read_row(st.get()));
+    bool on_row = write_->step(st.get());
+    result.columns = describe_columns(st.get());
+    result.table = trace_table(*write_, st.get());
+    for (; on_row; on_row = write_->step(st.get())) result.rows.push_back(read_row(st.get()));
     return result;
 }
 
