@@ -6,9 +6,10 @@
 // so its unfinished statement keeps a read snapshot on that connection only. Files use the WAL journal so
 // readers and the writer do not block each other. ":memory:" becomes a named shared-cache database, one per
 // Connection, which every connection of that Connection opens; there readers use read_uncommitted so
-// they take no table locks that would block the writer.
+// they take no table locks that would block the writer (and so see other connections' changes as they go).
 // Pessimistic edits hold BEGIN IMMEDIATE on a pooled connection: SQLite locks the whole database for
-// writing, so other writers wait (busy timeout) or fail until the edit is written or dropped.
+// writing until the edit is written or dropped. Another connection of this process that needs the lock
+// meanwhile fails at once; one of another process waits up to LockTimeout (SqliteConn's busy handler).
 #include "platform/ado/sqlite/SqliteProvider.h"
 
 #include <unistd.h>
@@ -46,6 +47,7 @@ public:
         : conn_(std::move(conn)), st_(std::move(st)), pool_(std::move(pool)), on_row_(on_row) {}
     ~SqliteStream() override {
         st_.reset();  // finalize first: the connection goes back without an open read transaction
+        conn_->publish_transaction();
         if (auto pool = pool_.lock()) pool->give_back(std::move(conn_));
     }
     bool next(RawRow& row) override {
@@ -72,6 +74,7 @@ public:
     }
     ~SqliteLock() override {
         if (!done_ && sqlite3_exec(conn_->get(), "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+        conn_->publish_transaction();
         if (auto pool = pool_.lock()) pool->give_back(std::move(conn_));
     }
     std::vector<RawRow> run(const std::string& sql, const std::vector<RawValue>& params) override {
