@@ -2,6 +2,7 @@
 #include "platform/ado/sqlite/SqliteConn.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <thread>
 
 #include "common/ComError.h"
@@ -34,13 +35,16 @@ int32_t ado_number(int rc) {
     }
 }
 
-// Opens `uri`; raises E_FAIL with SQLite's text when it cannot.
+// Opens `uri`; raises E_FAIL with SQLite's text when it cannot. Without SQLITE_OPEN_CREATE a missing file is
+// said to be missing: only a Connection's first open creates the file, so it was deleted or moved since.
 SqliteDb open_database(const std::string& uri, int flags) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI, nullptr);
     SqliteDb db(raw);  // owned even on failure: the error text is only readable through it
     if (rc == SQLITE_OK) return db;
     if (!raw) throw ComError(kDbFail, kSource, "SQLite could not allocate a connection");
+    if (!(flags & SQLITE_OPEN_CREATE) && sqlite3_system_errno(raw) == ENOENT)
+        throw ComError(kDbFail, kSource, "The database file " + uri + " no longer exists; only Open creates it.");
     throw ComError(kDbFail, kSource, sqlite3_errmsg(raw));
 }
 

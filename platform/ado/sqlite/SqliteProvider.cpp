@@ -151,7 +151,7 @@ public:
     const char* source() const override { return "SQLite"; }
 
 private:
-    std::unique_ptr<SqliteConn> open_connection(int extra_flags = 0) const;
+    std::unique_ptr<SqliteConn> open_connection(int flags) const;
     std::unique_ptr<SqliteConn> take_connection();
     Settings settings_;
     std::string uri_;
@@ -174,29 +174,31 @@ std::string unique_memory_name() {
            "?mode=memory&cache=shared";
 }
 
+// Only this first connection may create the file; the pooled ones open it as it is (see take_connection).
 SqliteProvider::SqliteProvider(const Settings& settings) : settings_(settings) {
     const std::string source = data_source(settings.connection_string);
     if (source.empty()) throw ComError(kDbFail, "SQLite", "The connection string has no Data Source.");
     memory_ = source == ":memory:";
     uri_ = memory_ ? unique_memory_name() : source;
-    write_ = open_connection();
+    write_ = open_connection(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     // WAL: readers and the writer proceed together, and a commit costs one append instead of a journal
     // rewrite. synchronous=NORMAL syncs at checkpoints only: a commit survives a crash of the process,
     // and the last commits may be lost on power failure, never the database's consistency.
     if (!memory_) write_->exec("PRAGMA journal_mode=WAL");
 }
 
-std::unique_ptr<SqliteConn> SqliteProvider::open_connection(int extra_flags) const {
-    auto conn = std::make_unique<SqliteConn>(uri_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | extra_flags, settings_);
+std::unique_ptr<SqliteConn> SqliteProvider::open_connection(int flags) const {
+    auto conn = std::make_unique<SqliteConn>(uri_, flags, settings_);
     conn->exec(memory_ ? "PRAGMA read_uncommitted=1" : "PRAGMA synchronous=NORMAL");
     return conn;
 }
 
+// A pooled connection opens the file the first one opened, never a new one: had the file been deleted, a
+// new empty database at its path would answer "no such table" instead of the truth. It serves one cursor at
+// a time, on its channel's thread, so SQLite's own mutex (a lock and unlock inside every step and column
+// read) buys nothing there; the shared main connection keeps it.
 std::unique_ptr<SqliteConn> SqliteProvider::take_connection() {
-    // A pooled connection serves one cursor at a time, on its channel's thread, so SQLite's own mutex
-    // (a lock and unlock inside every step and column read) buys nothing there; the shared main
-    // connection keeps it.
-    if (pool_->idle.empty()) return open_connection(SQLITE_OPEN_NOMUTEX);
+    if (pool_->idle.empty()) return open_connection(SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
     std::unique_ptr<SqliteConn> conn = std::move(pool_->idle.back());
     pool_->idle.pop_back();
     return conn;

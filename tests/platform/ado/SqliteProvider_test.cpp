@@ -152,6 +152,18 @@ TEST_P(SqliteProviderTest, LockOfAnotherProcessIsWaitedForUpToLockTimeout) {
     EXPECT_EQ(vb_id(scalar("SELECT qty FROM items WHERE id = 2")), 12);
 }
 
+// Only Open creates the database file. Once it is deleted, a cursor's pooled connection fails with a clear
+// error instead of creating an empty database at the same path.
+TEST_P(SqliteProviderTest, PooledConnectionNeverCreatesTheFile) {
+    make_items();
+    const std::string path = db_path();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+    const ComError e = error_of([&] { open("SELECT id FROM items", adOpenForwardOnly, adLockReadOnly); });
+    EXPECT_EQ(e.number(), kDbFail);
+    EXPECT_NE(e.description().find("no longer exists"), std::string::npos) << e.description();
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
 // Only blanks, ";" and comments may follow a cursor's statement; a second statement is refused.
 TEST_P(SqliteProviderTest, CursorSourceIsOneStatement) {
     make_items();
