@@ -153,6 +153,7 @@ public:
 private:
     std::unique_ptr<SqliteConn> open_connection(int flags) const;
     std::unique_ptr<SqliteConn> take_connection();
+    void use_wal();
     Settings settings_;
     std::string uri_;
     bool memory_ = false;
@@ -181,10 +182,22 @@ SqliteProvider::SqliteProvider(const Settings& settings) : settings_(settings) {
     memory_ = source == ":memory:";
     uri_ = memory_ ? unique_memory_name() : source;
     write_ = open_connection(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    // WAL: readers and the writer proceed together, and a commit costs one append instead of a journal
-    // rewrite. synchronous=NORMAL syncs at checkpoints only: a commit survives a crash of the process,
-    // and the last commits may be lost on power failure, never the database's consistency.
-    if (!memory_) write_->exec("PRAGMA journal_mode=WAL");
+    if (!memory_) use_wal();
+}
+
+// WAL: readers and the writer proceed together, and a commit costs one append instead of a journal rewrite.
+// synchronous=NORMAL syncs at checkpoints only: a commit survives a crash of the process, and the last
+// commits may be lost on power failure, never the database's consistency. A database this process may not
+// write (a read-only file, URI mode=ro, a file in a read-only directory) cannot switch; it is opened for
+// reading in the journal mode it has, and each write attempt fails with SQLite's own error. It must still be
+// readable: a WAL database whose shared-memory file cannot be created cannot even be read, and Open says so.
+void SqliteProvider::use_wal() {
+    try {
+        write_->exec("PRAGMA journal_mode=WAL");
+    } catch (const ComError&) {
+        if ((sqlite3_errcode(write_->get()) & 0xff) != SQLITE_READONLY) throw;
+        write_->exec("PRAGMA schema_version");
+    }
 }
 
 std::unique_ptr<SqliteConn> SqliteProvider::open_connection(int flags) const {

@@ -76,6 +76,22 @@ int child_status(pid_t pid) {
     return WEXITSTATUS(status);
 }
 
+// Runs `body` in a child process without root's power to write any file, so file permissions apply as they
+// do to the gateway's user. The child's exit status is body's result; 77 when privileges cannot be dropped.
+int run_unprivileged(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(77);
+        int code = 99;
+        try {
+            code = body();
+        } catch (...) {
+        }
+        ::_exit(code);
+    }
+    return pid < 0 ? -1 : child_status(pid);
+}
+
 }  // namespace
 
 // The holder of a pessimistic edit (BEGIN IMMEDIATE) or of a transaction opened with Execute keeps the whole
@@ -150,6 +166,48 @@ TEST_P(SqliteProviderTest, LockOfAnotherProcessIsWaitedForUpToLockTimeout) {
     EXPECT_EQ(child_status(writer), 0);
     EXPECT_EQ(vb_id(scalar("SELECT qty FROM items WHERE id = 1")), 11);  // the other process's commit
     EXPECT_EQ(vb_id(scalar("SELECT qty FROM items WHERE id = 2")), 12);
+}
+
+// A database that cannot be written opens for reading in the journal mode it has; each write reports SQLite's
+// own error. Asked for read-only through the URI, and, without root's privileges, a read-only file and a
+// writable file in a read-only directory (where SQLite opens read-write but cannot make the WAL files).
+TEST_P(SqliteProviderTest, DatabaseThatCannotBeWrittenOpensForReading) {
+    make_items();
+    exec("PRAGMA journal_mode=DELETE");
+    conn_->Close();
+    const std::string path = db_path();
+    const std::string dir = path.substr(0, path.rfind('/'));
+    // 0: read and refused write as expected; 1: the Open failed; 2: read wrong; 3: write not refused as SQLite.
+    const auto read_only_checks = [&](const std::string& data_source) {
+        Connection c;
+        c.Provider("SQLite");
+        c.ConnectionString("Data Source=" + data_source);
+        try {
+            c.Open();
+        } catch (const ComError&) {
+            return 1;
+        }
+        auto shared = std::shared_ptr<Connection>(&c, [](Connection*) {});
+        Recordset rs;
+        rs.Open("SELECT count(*) AS n FROM items", shared, adOpenForwardOnly, adLockReadOnly);
+        if (vb_id(rs.Fields(Variant("n")).Value()) != 3) return 2;
+        rs.Close();
+        const ComError e = error_of([&] { c.Execute("UPDATE items SET qty = 0"); });
+        if (e.number() != kDbFail || e.description() != "attempt to write a readonly database") return 3;
+        return 0;
+    };
+    EXPECT_EQ(read_only_checks("file:" + path + "?mode=ro"), 0);
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal"));  // still the rollback journal
+
+    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_EQ(run_unprivileged([&] { return read_only_checks(path); }), 0) << "read-only file";
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(dir.c_str(), 0555), 0);
+    EXPECT_EQ(run_unprivileged([&] { return read_only_checks(path); }), 0) << "read-only directory";
+    ASSERT_EQ(::chmod(dir.c_str(), 0700), 0);
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
 }
 
 // Only Open creates the database file. Once it is deleted, a cursor's pooled connection fails with a clear
