@@ -222,6 +222,32 @@ TEST_P(SqliteProviderTest, PooledConnectionNeverCreatesTheFile) {
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
+// A ":memory:" database has no snapshot and no lock waits: a forward-only cursor shows rows written after it
+// started, and a write while a pessimistic edit holds the database fails at once.
+TEST_P(SqliteProviderTest, MemoryDatabaseCursorSeesChangesAndLocksFailAtOnce) {
+    auto mem = std::make_shared<Connection>();
+    mem->Provider("SQLite");
+    mem->ConnectionString("Data Source=:memory:");
+    mem->LockTimeout(20000);
+    mem->Open();
+    mem->Execute("CREATE TABLE m (id INTEGER PRIMARY KEY, v INTEGER); INSERT INTO m (id, v) VALUES (1, 0), (2, 0)");
+    Recordset streaming;
+    streaming.Open("SELECT id FROM m ORDER BY id", mem, adOpenForwardOnly, adLockReadOnly);
+    mem->Execute("INSERT INTO m (id, v) VALUES (3, 0)");
+    streaming.MoveNext();
+    streaming.MoveNext();
+    EXPECT_EQ(vb_id(streaming.Fields(Variant("id")).Value()), 3);
+
+    Recordset edit;
+    edit.Open("SELECT id, v FROM m", mem, adOpenKeyset, adLockPessimistic);
+    edit.Fields(Variant("v")).Value(Variant(int32_t{1}));
+    const auto start = Clock::now();
+    const ComError e = error_of([&] { mem->Execute("UPDATE m SET v = 2 WHERE id = 2"); });
+    EXPECT_LT(Clock::now() - start, kNoWait);
+    EXPECT_EQ(e.number(), kDbFail);
+    EXPECT_NE(e.description().find("database table is locked"), std::string::npos) << e.description();
+}
+
 // Only blanks, ";" and comments may follow a cursor's statement; a second statement is refused.
 TEST_P(SqliteProviderTest, CursorSourceIsOneStatement) {
     make_items();
