@@ -66,13 +66,6 @@ int32_t BufferedCursor::count() const {
     return n;
 }
 
-bool BufferedCursor::on_first() const {
-    if (bof_ || eof_) return false;
-    for (size_t i = 0; i < pos_; ++i)
-        if (!rows_[i].deleted) return false;
-    return true;
-}
-
 // Added records are appended, so MoveNext after their Update reaches EOF.
 void BufferedCursor::add(Record record) {
     saved_pos_ = pos_;

@@ -31,7 +31,6 @@ public:
     virtual void move_last() = 0;
     virtual int32_t count() const = 0;  // -1 when unknown
     virtual bool scrollable() const = 0;
-    virtual bool on_first() const = 0;  // current record is the first one (no move needed for MoveFirst)
     // AddNew: `record` becomes current; drop_added() removes it again and returns to where the cursor was.
     virtual void add(Record record) = 0;
     virtual void drop_added() = 0;
@@ -52,7 +51,6 @@ public:
     void move_last() override;
     int32_t count() const override;
     bool scrollable() const override { return true; }
-    bool on_first() const override;
     void add(Record record) override;
     void drop_added() override;
 
@@ -70,7 +68,7 @@ private:
 
 class StreamCursor final : public Cursor {
 public:
-    // `restart` runs the statement again (MoveFirst after the first record).
+    // `restart` runs the statement again (MoveFirst anywhere but on the first record, readable as read).
     StreamCursor(std::unique_ptr<RowStream> stream, std::function<std::unique_ptr<RowStream>()> restart);
     bool bof() const override { return bof_; }
     bool eof() const override { return eof_; }
@@ -81,7 +79,6 @@ public:
     void move_last() override {}      // refused by the caller
     int32_t count() const override { return -1; }
     bool scrollable() const override { return false; }
-    bool on_first() const override { return index_ == 0 && !bof_ && !eof_ && !added_; }
     void add(Record record) override;
     void drop_added() override;
 

@@ -30,17 +30,10 @@ private:
     size_t next_ = 0;
 };
 
-// The cursor over a forward-only result, and how MoveFirst gets the rows again.
-std::unique_ptr<StreamCursor> stream_cursor(QueryResult& result, Provider& provider, const std::string& sql) {
-    if (result.stream) {
-        auto restart = [p = &provider, sql]() -> std::unique_ptr<RowStream> {
-            std::optional<QueryResult> again = p->query(sql, true);
-            if (!again) return std::make_unique<BufferedStream>(std::make_shared<std::vector<RawRow>>());
-            if (again->stream) return std::move(again->stream);
-            return std::make_unique<BufferedStream>(std::make_shared<std::vector<RawRow>>(std::move(again->rows)));
-        };
-        return std::make_unique<StreamCursor>(std::move(result.stream), std::move(restart));
-    }
+// The cursor over a forward-only result. A streamed result gets its rows again by `rerun`; rows a provider
+// buffered are handed out again from memory.
+std::unique_ptr<StreamCursor> stream_cursor(QueryResult& result, std::function<std::unique_ptr<RowStream>()> rerun) {
+    if (result.stream) return std::make_unique<StreamCursor>(std::move(result.stream), std::move(rerun));
     auto rows = std::make_shared<const std::vector<RawRow>>(std::move(result.rows));
     auto restart = [rows]() -> std::unique_ptr<RowStream> { return std::make_unique<BufferedStream>(rows); };
     return std::make_unique<StreamCursor>(std::make_unique<BufferedStream>(rows), std::move(restart));
@@ -86,7 +79,7 @@ std::unique_ptr<RecordsetImpl> RecordsetImpl::open(const std::string& sql, std::
     rs->cursor_type_ = given_type(cursor_type, location, rs->table_.has_value());
     rs->lock_type_ = given_lock(lock_type, location, rs->table_.has_value());
     if (rs->cursor_type_ == adOpenForwardOnly) {
-        rs->cursor_ = stream_cursor(*result, p, sql);
+        rs->cursor_ = stream_cursor(*result, [raw = rs.get(), sql] { return raw->rerun(sql); });
     } else {
         RefreshFn refresh;
         if (rs->cursor_type_ == adOpenKeyset) refresh = [raw = rs.get()](Record& r) { return raw->refresh(r); };
@@ -110,6 +103,19 @@ void RecordsetImpl::disconnect() noexcept {
 }
 
 Provider& RecordsetImpl::provider() const { return connection_->provider(); }
+
+// MoveFirst on a streamed forward-only cursor runs the statement again. Another connection may have changed
+// the table meanwhile (a column dropped or added), so the columns and the base table are those of the new
+// result; a result no longer traced to one table and its key cannot be edited any more.
+std::unique_ptr<RowStream> RecordsetImpl::rerun(const std::string& sql) {
+    std::optional<QueryResult> again = provider().query(sql, true);
+    if (!again) return std::make_unique<BufferedStream>(std::make_shared<std::vector<RawRow>>());
+    columns_ = std::move(again->columns);
+    table_ = std::move(again->table);
+    if (!table_) lock_type_ = adLockReadOnly;
+    if (again->stream) return std::move(again->stream);
+    return std::make_unique<BufferedStream>(std::make_shared<std::vector<RawRow>>(std::move(again->rows)));
+}
 
 bool RecordsetImpl::refresh(Record& record) {
     const Statement st = select_row(provider(), *table_, record.values, false);
@@ -135,7 +141,6 @@ void RecordsetImpl::move_previous() {
 void RecordsetImpl::move_first() {
     if (cursor_->bof() && cursor_->eof()) no_current_record();
     before_move();
-    if (!cursor_->scrollable() && cursor_->on_first()) return;  // no need to run the statement again
     cursor_->move_first();
 }
 
@@ -171,9 +176,14 @@ size_t RecordsetImpl::checked(int32_t ordinal) const {
     return static_cast<size_t>(ordinal);
 }
 
+// A row must have exactly the columns the cursor describes: values are looked up by column ordinal. A
+// statement that another process's schema change re-prepared between its description and its first row
+// would break that, so such a row is refused rather than read past its end.
 Record& RecordsetImpl::readable_record() {
     Record* r = cursor_->current();
     if (!r || r->deleted) no_current_record();
+    if (r->values.size() != columns_.size())
+        throw ComError(kDbFail, kSourceRecordset, "The result's columns changed while it was read.");
     return *r;
 }
 

@@ -66,6 +66,7 @@ private:
     void start_edit(Record& record);
     void finish_edit() noexcept;   // edit written or dropped: back to no edit
     bool refresh(Record& record);  // keyset re-read
+    std::unique_ptr<RowStream> rerun(const std::string& sql);  // MoveFirst of a streamed cursor
 
     Connection* connection_ = nullptr;             // null once closed
     std::shared_ptr<Connection> connection_ref_;   // keeps the connection alive while open

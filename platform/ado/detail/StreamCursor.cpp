@@ -32,8 +32,11 @@ void StreamCursor::move_next() {
     fetch();
 }
 
-// Going back to the start of a stream means running the statement again.
+// Going back to the start of a stream means running the statement again, unless the cursor is still on
+// the first record as it was read. A deleted first record is no reason to stay: the statement run again
+// no longer finds it, and the next record becomes current.
 void StreamCursor::move_first() {
+    if (index_ == 0 && !bof_ && !eof_ && !added_ && !current_.deleted) return;
     added_ = false;
     saved_.reset();
     stream_.reset();

@@ -1,7 +1,9 @@
 // SqliteConn.cpp: one SQLite connection; see SqliteConn.h.
 #include "platform/ado/sqlite/SqliteConn.h"
 
-#include <climits>
+#include <algorithm>
+#include <cerrno>
+#include <thread>
 
 #include "common/ComError.h"
 #include "platform/ado/AdoTypes.h"
@@ -11,6 +13,7 @@ namespace {
 
 constexpr const char* kSource = "SQLite";
 constexpr int kProgressOps = 1000;  // VM steps between deadline checks: cheap, yet well under a millisecond
+constexpr std::chrono::milliseconds kBusySleep{5};  // between attempts at a lock another process holds
 
 // SQLite result codes → ADO provider errors (extended codes keep the primary code in the low byte).
 int32_t ado_number(int rc) {
@@ -32,21 +35,44 @@ int32_t ado_number(int rc) {
     }
 }
 
+// Opens `uri`; raises E_FAIL with SQLite's text when it cannot. Without SQLITE_OPEN_CREATE a missing file is
+// said to be missing: only a Connection's first open creates the file, so it was deleted or moved since.
+SqliteDb open_database(const std::string& uri, int flags) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI, nullptr);
+    SqliteDb db(raw);  // owned even on failure: the error text is only readable through it
+    if (rc == SQLITE_OK) return db;
+    if (!raw) throw ComError(kDbFail, kSource, "SQLite could not allocate a connection");
+    if (!(flags & SQLITE_OPEN_CREATE) && sqlite3_system_errno(raw) == ENOENT)
+        throw ComError(kDbFail, kSource, "The database file " + uri + " no longer exists; only Open creates it.");
+    throw ComError(kDbFail, kSource, sqlite3_errmsg(raw));
+}
+
 }  // namespace
 
 SqliteConn::SqliteConn(const std::string& uri, int flags, const Settings& settings)
-    : command_timeout_(settings.command_timeout) {
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI, nullptr);
-    db_.reset(raw);  // owned even on failure: the error text is only readable through it
-    if (rc != SQLITE_OK)
-        throw ComError(kDbFail, kSource, raw ? sqlite3_errmsg(raw) : "SQLite could not allocate a connection");
+    : db_(open_database(uri, flags)),
+      holder_(db_.get()),
+      lock_timeout_(settings.lock_timeout_ms),
+      command_timeout_(settings.command_timeout) {
+    sqlite3* raw = db_.get();
     sqlite3_extended_result_codes(raw, 1);
-    // ConnectionTimeout bounds the wait for a database another connection has locked; 0 waits as long as
-    // it takes, as ADO's 0 means "no limit".
-    const int32_t t = settings.connection_timeout;
-    sqlite3_busy_timeout(raw, t <= 0 || t > INT_MAX / 1000 ? INT_MAX : t * 1000);
+    sqlite3_busy_handler(raw, &SqliteConn::on_busy, this);
     sqlite3_progress_handler(raw, kProgressOps, &SqliteConn::on_progress, this);
+}
+
+// SQLite calls this when a lock it needs is held elsewhere; 0 gives up with SQLITE_BUSY ("database is
+// locked"), anything else tries again. A lock held by a connection of this process is never waited for (see
+// SqliteLocks.h); another process's is waited for in short sleeps until LockTimeout has passed.
+int SqliteConn::on_busy(void* self, int attempt) noexcept {
+    auto* c = static_cast<SqliteConn*>(self);
+    const auto now = std::chrono::steady_clock::now();
+    if (attempt == 0) c->busy_since_ = now;
+    if (c->holder_.blocked_by_own_writer()) return 0;
+    const auto left = c->lock_timeout_ - (now - c->busy_since_);
+    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kBusySleep, left));
+    return 1;
 }
 
 int SqliteConn::on_progress(void* self) noexcept {
@@ -69,6 +95,7 @@ void SqliteConn::fail(int rc) const {
 
 void SqliteConn::exec(const std::string& sql) {
     const int rc = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
+    publish_transaction();
     if (rc != SQLITE_OK) fail(rc);
 }
 
@@ -92,9 +119,10 @@ bool SqliteConn::step(sqlite3_stmt* st) {
     deadline_set_ = false;
     const int rc = sqlite3_step(st);
     timing_ = false;
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) sqlite3_reset(st);  // a failed statement holds no transaction
+    publish_transaction();
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    sqlite3_reset(st);  // ends the statement, so a failed one holds no transaction open
     fail(rc);
 }
 

@@ -1,5 +1,6 @@
 // SqliteConn.h: one SQLite connection with the owning handle types, CommandTimeout enforced through a
-// progress handler, ConnectionTimeout as the busy timeout, and SQLite errors raised as ADO provider errors.
+// progress handler, lock waits bounded by LockTimeout through a busy handler, and SQLite errors raised as ADO
+// provider errors.
 #pragma once
 
 #include <sqlite3.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/ado/detail/Provider.h"
+#include "platform/ado/sqlite/SqliteLocks.h"
 
 namespace ado::detail {
 
@@ -28,9 +30,12 @@ class SqliteConn final {
 public:
     // Opens `uri` (SQLITE_OPEN_URI is always on). Raises E_FAIL with SQLite's text when it cannot.
     SqliteConn(const std::string& uri, int flags, const Settings& settings);
-    SqliteConn(const SqliteConn&) = delete;  // the progress handler holds `this`
+    SqliteConn(const SqliteConn&) = delete;  // the progress and busy handlers hold `this`
     SqliteConn& operator=(const SqliteConn&) = delete;
     sqlite3* get() const noexcept { return db_.get(); }
+    // After a statement of this connection was finalized or reset outside step(): its transaction may
+    // have ended.
+    void publish_transaction() noexcept { holder_.publish(db_.get()); }
 
     void exec(const std::string& sql);                           // statements without results
     SqliteStmt prepare(std::string_view sql, size_t* tail = nullptr);  // tail: offset after the first one
@@ -41,7 +46,11 @@ public:
 
 private:
     static int on_progress(void* self) noexcept;
+    static int on_busy(void* self, int attempt) noexcept;
     SqliteDb db_;
+    LockHolder holder_;                                   // our transaction state, seen by other connections
+    std::chrono::milliseconds lock_timeout_;              // wait for another process's lock; 0: none
+    std::chrono::steady_clock::time_point busy_since_{};  // of the lock wait in progress
     std::chrono::seconds command_timeout_;                // 0: none
     std::chrono::steady_clock::time_point deadline_{};   // of the step in progress, once deadline_set_
     bool deadline_set_ = false;

@@ -6,9 +6,10 @@
 // so its unfinished statement keeps a read snapshot on that connection only. Files use the WAL journal so
 // readers and the writer do not block each other. ":memory:" becomes a named shared-cache database, one per
 // Connection, which every connection of that Connection opens; there readers use read_uncommitted so
-// they take no table locks that would block the writer.
+// they take no table locks that would block the writer (and so see other connections' changes as they go).
 // Pessimistic edits hold BEGIN IMMEDIATE on a pooled connection: SQLite locks the whole database for
-// writing, so other writers wait (busy timeout) or fail until the edit is written or dropped.
+// writing until the edit is written or dropped. Another connection of this process that needs the lock
+// meanwhile fails at once; one of another process waits up to LockTimeout (SqliteConn's busy handler).
 #include "platform/ado/sqlite/SqliteProvider.h"
 
 #include <unistd.h>
@@ -38,16 +39,21 @@ struct Pool {
     }
 };
 
+// The statement has been stepped once when the stream is made (see SqliteProvider::query); that step's row,
+// if any, is handed out first.
 class SqliteStream final : public RowStream {
 public:
-    SqliteStream(std::unique_ptr<SqliteConn> conn, SqliteStmt st, std::weak_ptr<Pool> pool)
-        : conn_(std::move(conn)), st_(std::move(st)), pool_(std::move(pool)) {}
+    SqliteStream(std::unique_ptr<SqliteConn> conn, SqliteStmt st, bool on_row, std::weak_ptr<Pool> pool)
+        : conn_(std::move(conn)), st_(std::move(st)), pool_(std::move(pool)), on_row_(on_row) {}
     ~SqliteStream() override {
         st_.reset();  // finalize first: the connection goes back without an open read transaction
+        conn_->publish_transaction();
         if (auto pool = pool_.lock()) pool->give_back(std::move(conn_));
     }
     bool next(RawRow& row) override {
-        if (!conn_->step(st_.get())) return false;
+        if (first_) first_ = false;
+        else if (on_row_) on_row_ = conn_->step(st_.get());  // never past the end: that would run it again
+        if (!on_row_) return false;
         read_row(st_.get(), row);
         return true;
     }
@@ -56,6 +62,8 @@ private:
     std::unique_ptr<SqliteConn> conn_;
     SqliteStmt st_;
     std::weak_ptr<Pool> pool_;
+    bool on_row_;        // the statement stands on a row
+    bool first_ = true;  // that row is the first step's, not yet handed out
 };
 
 class SqliteLock final : public LockSession {
@@ -66,6 +74,7 @@ public:
     }
     ~SqliteLock() override {
         if (!done_ && sqlite3_exec(conn_->get(), "ROLLBACK", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+        conn_->publish_transaction();
         if (auto pool = pool_.lock()) pool->give_back(std::move(conn_));
     }
     std::vector<RawRow> run(const std::string& sql, const std::vector<RawValue>& params) override {
@@ -95,6 +104,13 @@ const char* skip_blanks_and_comments(const char* sql) {
             return sql;
         }
     }
+}
+
+// True when `sql` holds nothing but blanks, comments and ";": what may follow a cursor's one statement.
+bool only_comments_after(const char* sql) {
+    for (sql = skip_blanks_and_comments(sql); *sql == ';'; sql = skip_blanks_and_comments(sql + 1)) {
+    }
+    return *sql == '\0';
 }
 
 bool starts_with_word(const char* sql, const char* word) {
@@ -135,8 +151,9 @@ public:
     const char* source() const override { return "SQLite"; }
 
 private:
-    std::unique_ptr<SqliteConn> open_connection(int extra_flags = 0) const;
+    std::unique_ptr<SqliteConn> open_connection(int flags) const;
     std::unique_ptr<SqliteConn> take_connection();
+    void use_wal();
     Settings settings_;
     std::string uri_;
     bool memory_ = false;
@@ -158,29 +175,43 @@ std::string unique_memory_name() {
            "?mode=memory&cache=shared";
 }
 
+// Only this first connection may create the file; the pooled ones open it as it is (see take_connection).
 SqliteProvider::SqliteProvider(const Settings& settings) : settings_(settings) {
     const std::string source = data_source(settings.connection_string);
     if (source.empty()) throw ComError(kDbFail, "SQLite", "The connection string has no Data Source.");
     memory_ = source == ":memory:";
     uri_ = memory_ ? unique_memory_name() : source;
-    write_ = open_connection();
-    // WAL: readers and the writer proceed together, and a commit costs one append instead of a journal
-    // rewrite. synchronous=NORMAL syncs at checkpoints only: a commit survives a crash of the process,
-    // and the last commits may be lost on power failure, never the database's consistency.
-    if (!memory_) write_->exec("PRAGMA journal_mode=WAL");
+    write_ = open_connection(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (!memory_) use_wal();
 }
 
-std::unique_ptr<SqliteConn> SqliteProvider::open_connection(int extra_flags) const {
-    auto conn = std::make_unique<SqliteConn>(uri_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | extra_flags, settings_);
+// WAL: readers and the writer proceed together, and a commit costs one append instead of a journal rewrite.
+// synchronous=NORMAL syncs at checkpoints only: a commit survives a crash of the process, and the last
+// commits may be lost on power failure, never the database's consistency. A database this process may not
+// write (a read-only file, URI mode=ro, a file in a read-only directory) cannot switch; it is opened for
+// reading in the journal mode it has, and each write attempt fails with SQLite's own error. It must still be
+// readable: a WAL database whose shared-memory file cannot be created cannot even be read, and Open says so.
+void SqliteProvider::use_wal() {
+    try {
+        write_->exec("PRAGMA journal_mode=WAL");
+    } catch (const ComError&) {
+        if ((sqlite3_errcode(write_->get()) & 0xff) != SQLITE_READONLY) throw;
+        write_->exec("PRAGMA schema_version");
+    }
+}
+
+std::unique_ptr<SqliteConn> SqliteProvider::open_connection(int flags) const {
+    auto conn = std::make_unique<SqliteConn>(uri_, flags, settings_);
     conn->exec(memory_ ? "PRAGMA read_uncommitted=1" : "PRAGMA synchronous=NORMAL");
     return conn;
 }
 
+// A pooled connection opens the file the first one opened, never a new one: had the file been deleted, a
+// new empty database at its path would answer "no such table" instead of the truth. It serves one cursor at
+// a time, on its channel's thread, so SQLite's own mutex (a lock and unlock inside every step and column
+// read) buys nothing there; the shared main connection keeps it.
 std::unique_ptr<SqliteConn> SqliteProvider::take_connection() {
-    // A pooled connection serves one cursor at a time, on its channel's thread, so SQLite's own mutex
-    // (a lock and unlock inside every step and column read) buys nothing there; the shared main
-    // connection keeps it.
-    if (pool_->idle.empty()) return open_connection(SQLITE_OPEN_NOMUTEX);
+    if (pool_->idle.empty()) return open_connection(SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
     std::unique_ptr<SqliteConn> conn = std::move(pool_->idle.back());
     pool_->idle.pop_back();
     return conn;
@@ -203,11 +234,13 @@ int32_t SqliteProvider::execute(const std::string& sql) {
 
 // Prepares on the write connection to learn what the statement is. Statements without rows run there;
 // read-only ones asked as a stream are prepared again on a pooled connection of their own; the rest
-// are read to the end at once.
+// are read to the end at once. Columns are described after the first step: a statement prepared against
+// a schema another connection has changed since is prepared again by that step, so only then do its
+// columns match the rows it yields.
 std::optional<QueryResult> SqliteProvider::query(const std::string& sql, bool streaming) {
     size_t tail = 0;
     SqliteStmt st = write_->prepare(sql, &tail);
-    if (sql.find_first_not_of(" \t\r\n;", tail) != std::string::npos)
+    if (!only_comments_after(sql.c_str() + tail))
         throw ComError(kDbErrorsInCommand, "SQLite", "A cursor's source must be a single statement.");
     if (!st) return std::nullopt;
     if (sqlite3_column_count(st.get()) == 0) {
@@ -216,16 +249,20 @@ std::optional<QueryResult> SqliteProvider::query(const std::string& sql, bool st
         return std::nullopt;
     }
     QueryResult result;
-    result.columns = describe_columns(st.get());
-    result.table = trace_table(*write_, st.get());
     if (streaming && sqlite3_stmt_readonly(st.get())) {
         st.reset();
         std::unique_ptr<SqliteConn> conn = take_connection();
         SqliteStmt own = conn->prepare(sql);
-        result.stream = std::make_unique<SqliteStream>(std::move(conn), std::move(own), pool_);
+        const bool on_row = conn->step(own.get());
+        result.columns = describe_columns(own.get());
+        result.table = trace_table(*write_, own.get());
+        result.stream = std::make_unique<SqliteStream>(std::move(conn), std::move(own), on_row, pool_);
         return result;
     }
-    while (write_->step(st.get())) result.rows.push_back(read_row(st.get()));
+    bool on_row = write_->step(st.get());
+    result.columns = describe_columns(st.get());
+    result.table = trace_table(*write_, st.get());
+    for (; on_row; on_row = write_->step(st.get())) result.rows.push_back(read_row(st.get()));
     return result;
 }
 

@@ -124,6 +124,58 @@ TEST_P(RecordsetTest, MoveFirstDoesNotRunADataChangeAgain) {
     EXPECT_EQ(vb_id(scalar("SELECT count(*) FROM items")), 5);
 }
 
+// After a re-run the cursor describes the new result: a column another connection dropped is gone (3265,
+// also through a Field kept from before that names an ordinal past the end), one it added is there, and edits use the new column list.
+TEST_P(RecordsetTest, MoveFirstTakesTheColumnsOfTheNewResult) {
+    exec("CREATE TABLE s (id INTEGER PRIMARY KEY, b VARCHAR(20), c VARCHAR(20))");
+    exec("INSERT INTO s (id, b, c) VALUES (1, 'b1', 'c1'), (2, 'b2', 'c2')");
+    auto rs = open("SELECT * FROM s ORDER BY id", adOpenForwardOnly, adLockOptimistic);
+    Field c = rs->Fields(Variant("c"));
+    rs->MoveNext();
+    rs->MoveNext();  // at the end: the statement has finished and holds nothing
+    auto other = connect();
+    other->Execute("ALTER TABLE s DROP COLUMN c");
+    other->Execute("ALTER TABLE s ADD COLUMN d INTEGER DEFAULT 7");
+    rs->MoveFirst();
+    EXPECT_EQ(rs->FieldCount(), 3);
+    EXPECT_EQ(rs->Fields(Variant(int32_t{2})).Name(), "d");
+    EXPECT_EQ(vb_id(rs->Fields(Variant("d")).Value()), 7);
+    EXPECT_EQ(error_number([&] { rs->Fields(Variant("c")); }), adErrItemNotFound);
+    rs->Fields(Variant("b")).Value(Variant("x"));
+    rs->Update();
+    EXPECT_EQ(scalar("SELECT b FROM s WHERE id = 1"), Variant("x"));
+    rs->MoveNext();
+    rs->MoveNext();
+    other->Execute("ALTER TABLE s DROP COLUMN d");
+    rs->MoveFirst();
+    EXPECT_EQ(rs->FieldCount(), 2);
+    EXPECT_EQ(error_number([&] { (void)c.Value(); }), adErrItemNotFound);
+}
+
+// Delete leaves the deleted record current; MoveFirst must then really move: a forward-only cursor runs
+// its statement again (the row is gone), a static or keyset cursor skips the deleted record.
+TEST_P(RecordsetTest, MoveFirstAfterDeletingTheFirstRecordMovesOn) {
+    for (const CursorTypeEnum type : {adOpenForwardOnly, adOpenStatic, adOpenKeyset}) {
+        SCOPED_TRACE("cursor type " + std::to_string(type));
+        exec("DELETE FROM items");
+        exec("INSERT INTO items (id, name, qty) VALUES (1, 'A', 10), (2, 'B', 20), (3, 'C', 30)");
+        auto rs = open("SELECT id, name FROM items ORDER BY id", type, adLockOptimistic);
+        rs->Delete();
+        rs->MoveFirst();
+        EXPECT_EQ(current_id(*rs), 2);
+        EXPECT_FALSE(rs->BOF());
+    }
+}
+
+// Blanks, ";" and comments after the statement are not a second statement.
+TEST_P(RecordsetTest, CursorSourceMayEndWithComments) {
+    for (const char* tail : {";", "; -- the end", ";\n/* done */ ;\n", " -- no semicolon"}) {
+        SCOPED_TRACE(tail);
+        auto rs = open(std::string("SELECT id FROM items ORDER BY id") + tail, adOpenForwardOnly, adLockReadOnly);
+        EXPECT_EQ(current_id(*rs), 1);
+    }
+}
+
 // A row that fails to compute is only met when the cursor reaches it: the rows before it were handed out
 // without reading the rest. A static cursor reads everything at Open and fails there.
 TEST_P(RecordsetTest, ForwardOnlyFetchesRowsOnDemand) {
