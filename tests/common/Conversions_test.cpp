@@ -31,6 +31,10 @@ TEST(Conversions, DoubleTextHasFifteenDigitsAndSwitchesToScientific) {
         // Exact ties in the 15th digit go away from zero, and may carry into a new digit.
         {1234567890123.125, "1234567890123.13"}, {-1234567890123.125, "-1234567890123.13"},
         {999999999999999.5, "1E+15"},
+        // Subnormal values keep 15 significant digits although their shortest round-trip form is shorter.
+        {std::numeric_limits<double>::denorm_min(), "4.94065645841247E-324"},
+        {-2 * std::numeric_limits<double>::denorm_min(), "-9.88131291682493E-324"},
+        {std::nextafter(std::numeric_limits<double>::min(), 0.0), "2.2250738585072E-308"}, {1e-310, "9.99999999999997E-311"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
