@@ -2,11 +2,13 @@
 // providers.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <limits>
 
 #include "AdoFixture.h"
 #include "common/Conversions.h"
 #include "platform/ado/Recordset.h"
+#include "tests/support/ScopedLocale.h"
 
 namespace ado_test {
 namespace {
@@ -124,6 +126,38 @@ TEST_P(FieldTest, CurrencyReadsBackExactlyAtTheEdgesOfItsRange) {
     }
     auto rs = open("SELECT * FROM kinds", adOpenKeyset, adLockOptimistic);
     EXPECT_EQ(error_number([&] { rs->Fields(Variant("m")).Value(Variant(-5e15)); }), kDbErrorsOccurred);
+}
+
+// Under a locale that writes "1,5" (the host may switch for its terminal forms) numbers still travel in
+// the databases' own text forms: PostgreSQL sends and receives every value as text.
+TEST_P(FieldTest, NumbersIgnoreTheProcessLocale) {
+    const test_support::ScopedLocale comma(test_support::kCommaDecimal);
+    if (!comma.ok()) GTEST_SKIP() << comma.why();
+    auto rs = open("SELECT * FROM kinds", adOpenKeyset, adLockOptimistic);
+    EXPECT_EQ(rs->Fields(Variant("d")).Value(), Variant(1.5));
+    EXPECT_EQ(rs->Fields(Variant("n")).Value(), Variant(2.25));
+    EXPECT_EQ(rs->Fields(Variant("m")).Value(), Variant::currency_scaled(123400));
+    rs->Fields(Variant("d")).Value(Variant(-0.125));
+    rs->Fields(Variant("n")).Value(Variant("1,234.5"));
+    rs->Update();
+    auto check = open("SELECT d, n, CAST(d AS TEXT) AS dt FROM kinds", adOpenStatic, adLockReadOnly);
+    EXPECT_EQ(check->Fields(Variant("d")).Value(), Variant(-0.125));
+    EXPECT_EQ(check->Fields(Variant("n")).Value(), Variant(1234.5));
+    EXPECT_EQ(check->Fields(Variant("dt")).Value(), Variant("-0.125"));
+}
+
+// SQLite column kinds come from the declared type's name, which must be upper-cased the same way in
+// every locale: in Turkish "time" would otherwise become "T\xDDME" and lose its kind.
+TEST_P(FieldTest, DeclaredTypesIgnoreTheProcessLocale) {
+    if (is_pg()) GTEST_SKIP() << "PostgreSQL column kinds come from type numbers, not names";
+    exec("CREATE TABLE lower_kinds (id integer primary key, t time, b bit)");
+    exec("INSERT INTO lower_kinds VALUES (1, '15:04:05', 1)");
+    const test_support::ScopedLocale turkish(test_support::kTurkishCase);
+    if (!turkish.ok()) GTEST_SKIP() << turkish.why();
+    ASSERT_EQ(std::toupper('i'), 0xDD) << "the Turkish locale is not in effect";
+    auto rs = open("SELECT t, b FROM lower_kinds", adOpenStatic, adLockReadOnly);
+    EXPECT_EQ(rs->Fields(Variant("t")).Value(), Variant::date(vb::make_date_serial(1899, 12, 30, 15, 4, 5)));
+    EXPECT_EQ(rs->Fields(Variant("b")).Value(), Variant(true));
 }
 
 INSTANTIATE_TEST_SUITE_P(Providers, FieldTest, ::testing::Values(ADO_TEST_PROVIDER));
