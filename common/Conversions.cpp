@@ -104,9 +104,9 @@ Currency currency_from_double(double value) {
 }
 
 Currency currency_from_text(const std::string& text) {
-    const auto scaled = detail::scale_number(scan_or_fail(text), 4);
-    if (!scaled) fail(kErrOverflow);
-    return Currency{*scaled};
+    const auto value = parse_currency(text);
+    if (!value) fail(kErrTypeMismatch);
+    return *value;
 }
 
 double checked_date(double serial) {

@@ -34,6 +34,11 @@ double to_date(const Variant& value);            // CDate: text forms below, num
 // &O text gives its unsigned value ("&HFFFF" is 65535 here, -1 through to_int16).
 std::optional<double> parse_number(std::string_view text);
 
+// Text read exactly as CCur reads it (the same forms as parse_number, scaled in integers, halves to even at
+// the fourth decimal); nullopt when it is not a number. A number outside the currency range raises
+// Overflow (6).
+std::optional<Currency> parse_currency(std::string_view text);
+
 // Text to a date serial (CDate of text): en-US forms ("12/6/2026", "Dec 6, 2026", "3:04:05 PM",
 // "12/6/2026 3:04:05 PM") and ISO-8601 ("2026-12-06", "2026-12-06 15:04:05", "2026-12-06T15:04:05");
 // nullopt when the text is not a date.

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 
+#include "common/ComError.h"
 #include "common/Conversions.h"
 #include "common/ConversionsDetail.h"
 
@@ -192,6 +193,14 @@ std::optional<double> parse_number(std::string_view text) {
     const auto scanned = detail::scan_number(text);
     if (!scanned) return std::nullopt;
     return detail::number_to_double(*scanned);
+}
+
+std::optional<Currency> parse_currency(std::string_view text) {
+    const auto scanned = detail::scan_number(text);
+    if (!scanned) return std::nullopt;
+    const auto scaled = detail::scale_number(*scanned, 4);
+    if (!scaled) throw vb_error(kErrOverflow);
+    return Currency{*scaled};
 }
 
 double round_half_even(double value) {

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 
 #include "common/Conversions.h"
@@ -37,15 +38,17 @@ Leading scientific(double magnitude, std::optional<int> precision) {
 
 }  // namespace
 
-// The shortest text that reads back as the value is the answer when it has 15 digits or fewer: the
-// value lies closer to it than to any other 15-digit number. Otherwise the 17-digit form decides the
+// The shortest text that reads back as the value is the answer when it has 15 digits or fewer and the
+// value is normal: the value lies closer to it than to any other 15-digit number. A subnormal value has
+// fewer significant bits, so its shortest text can be much shorter than 15 digits ("5e-324" for
+// 4.94065645841247e-324) and is rounded from the 17-digit form like any other. Otherwise the 17-digit form decides the
 // rounding unless its 16th and 17th digits read "50": the exact value may then be a tie (rounded up:
 // away from zero) or just below one ("…4999…" rounded up to "…50"), and the exact expansion decides.
 SignificantDigits significant_digits(double value) {
     const double magnitude = std::fabs(value);
     Leading lead = scientific(magnitude, std::nullopt);
     bool up = false;
-    if (lead.count > 15) {
+    if (lead.count > 15 || magnitude < std::numeric_limits<double>::min()) {
         lead = scientific(magnitude, 16);
         if (lead.digits[15] == '5' && lead.digits[16] == '0') lead = scientific(magnitude, 780);
         up = lead.digits[15] >= '5';

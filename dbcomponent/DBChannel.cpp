@@ -6,6 +6,9 @@
 // in-process mode — learn of failures only through DError.
 #include "dbcomponent/DBChannel.h"
 
+#include <atomic>
+#include <new>
+
 #include "common/ComError.h"
 #include "common/Conversions.h"
 #include "dbcomponent/CallErrors.h"
@@ -13,14 +16,25 @@
 #include "dbcomponent/SharedState.h"
 #include "platform/ado/Connection.h"
 
+namespace {
+
+std::atomic<size_t> g_all_limit{DBChannel::kDefaultAllLimit};
+
+}  // namespace
+
 DBChannel::DBChannel() {
     reset_field_separator();
 }
 
+void DBChannel::set_all_limit(size_t bytes) noexcept { g_all_limit.store(bytes, std::memory_order_relaxed); }
+
+size_t DBChannel::all_limit() noexcept { return g_all_limit.load(std::memory_order_relaxed); }
+
 // Releasing the channel releases its record set; an open cursor is closed quietly by the record set.
 DBChannel::~DBChannel() = default;
 
-std::string DBChannel::DError() const {
+// A reference, not a copy: copying an entry allocates, and an allocation failure must not escape.
+const std::string& DBChannel::DError() const noexcept {
     return errors_.first();
 }
 
@@ -138,29 +152,29 @@ int16_t DBChannel::RowCount() {
 }
 
 // Reads the named fields of every record from the current one to the end, values joined by the field
-// separator, no record boundary of its own. On a failure (an unknown name, a closed cursor) it stops,
-// records the error and returns the text built so far: then it still begins with the separator and may
-// end inside a record, and the cursor stays where the failure left it.
+// separator, no record boundary of its own. On a failure (an unknown name, a closed cursor, the text
+// reaching all_limit(), memory running out) it stops, records the error and returns the text built so
+// far: then it still begins with the separator and may end inside a record, and the cursor stays where
+// the failure left it.
 std::string DBChannel::All(const std::vector<std::string>& names) {
-    std::string result;
-    bool any_cell = false;
+    std::string result;   // every value goes in with the separator in front of it
     const bool complete = errors_.trap(false, [&] {
         if (names.size() > kMaxAllNames) throw call_error(kErrWrongArgumentCount, "DBChannel.All");
-        append_all_rows(recordset(), names, result, any_cell);
+        append_all_rows(recordset(), names, result);
         return true;
     });
-    // The text is built without the separator in front of the first value (which a complete read
-    // drops); an interrupted read keeps it, so that a reader can tell.
-    if (!complete && any_cell) result.insert(0, field_separator());
+    // Only a complete read drops the first separator (erasing allocates nothing), so a reader can tell an
+    // interrupted one.
+    if (complete && !result.empty()) result.erase(0, field_separator().size());
     return result;
 }
 
 // The loop of All. Field names are resolved on the first record and kept: the set of columns of an open
 // cursor does not change, and looking each name up again on every record was most of the cost of a
 // large read. An unknown name therefore fails on the first record, as a lookup per record would.
-// `any_cell` tells whether a cell was written, even one written as nothing (a null first value).
-void DBChannel::append_all_rows(ado::Recordset& rs, const std::vector<std::string>& names, std::string& out,
-                                bool& any_cell) {
+// The text stops growing before it passes all_limit(): the value that would pass it is left out and the
+// read fails with 7, so the text ends with the last whole value.
+void DBChannel::append_all_rows(ado::Recordset& rs, const std::vector<std::string>& names, std::string& out) {
     static const std::string kNoName;
     std::vector<const std::string*> wanted;   // p1 always, then each later name that is not empty
     wanted.push_back(names.empty() ? &kNoName : &names[0]);
@@ -168,16 +182,33 @@ void DBChannel::append_all_rows(ado::Recordset& rs, const std::vector<std::strin
         if (!names[i].empty()) wanted.push_back(&names[i]);
 
     const std::string& separator = field_separator();
+    const size_t limit = all_limit();
     std::vector<ado::Field> fields;
     fields.reserve(wanted.size());
     while (!rs.EOF_()) {
         for (size_t i = 0; i < wanted.size(); ++i) {
             if (i == fields.size()) fields.push_back(field(Variant(*wanted[i])));
             const Variant value = fields[i].Value();
-            if (any_cell) out += separator;
-            any_cell = true;
-            errors_.trap_void([&] { append_field_text(out, value); });   // FieldText's own trap
+            const size_t before = out.size();
+            out += separator;
+            append_cell(out, value);
+            if (out.size() > limit) {
+                out.resize(before);
+                throw vb_error(kErrOutOfMemory, "DBChannel.All");
+            }
         }
         rs.MoveNext();
+    }
+}
+
+// FieldText with its own trap: a value that cannot be written is recorded and becomes "". Memory running
+// out is not the value's fault and stops the whole read instead; going on would only fail again.
+void DBChannel::append_cell(std::string& out, const Variant& value) {
+    try {
+        append_field_text(out, value);
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (...) {
+        errors_.record_current_exception();
     }
 }

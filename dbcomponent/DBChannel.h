@@ -21,7 +21,7 @@ public:
     ~DBChannel() override;
 
     // The system's members, in dispatch order. None of them throws.
-    std::string DError() const;                        // oldest error entry, or ""
+    const std::string& DError() const noexcept;        // oldest error entry, or ""; valid until the next call
     void ErrClear();                                   // empties the error list
     Variant Fields(const Variant& Desc);               // value of field Desc (name or zero-based ordinal)
     void Fields(const Variant& Desc, const Variant& value);
@@ -35,7 +35,8 @@ public:
     Variant Move(const std::string& retn);             // "next", "last", "top"/"first", "prev"; always Empty
     int16_t RowCount();                                // RecordCount, -1 when unknown, 0 on failure
     // p1 … p12 as names[0] … names[11]: p1 is always read, later empty names are skipped. More than 12
-    // names is refused with an error entry (450), as a call with too many arguments would be.
+    // names is refused with an error entry (450), as a call with too many arguments would be. A text that
+    // would grow beyond all_limit() stops with the entry 7 "Out of memory" and the values read so far.
     std::string All(const std::vector<std::string>& names);
 
     // Late binding: the members above by name (case-insensitive); "" and "Fields" are the default member.
@@ -46,6 +47,12 @@ public:
 
     static constexpr size_t kMaxAllNames = 12;
 
+    // Bound of the text one All call builds, in bytes, for every channel of the process: the gateway sends
+    // the text as one reply and a result may be endless. The host may change it (from its settings).
+    static constexpr size_t kDefaultAllLimit = size_t{64} << 20;   // 64 MiB
+    static void set_all_limit(size_t bytes) noexcept;
+    static size_t all_limit() noexcept;
+
 private:
     static const DispatchTable<DBChannel>& dispatch_table();
     void DoMove(ado::Recordset& rs, const std::string& keyword);
@@ -54,8 +61,8 @@ private:
     ado::Recordset& recordset() { return recordset_ ? *recordset_ : create_recordset(); }
     ado::Recordset& create_recordset();
     ado::Field field(const Variant& desc);   // Fields.Item, with names resolved once per open cursor
-    void append_all_rows(ado::Recordset& rs, const std::vector<std::string>& names, std::string& out,
-                         bool& any_cell);
+    void append_all_rows(ado::Recordset& rs, const std::vector<std::string>& names, std::string& out);
+    void append_cell(std::string& out, const Variant& value);
 
     std::unique_ptr<ado::Recordset> recordset_;   // the channel's one cursor
     // Fields of the open cursor already looked up by name (exact text of the name): a scan reads the same

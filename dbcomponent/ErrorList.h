@@ -41,8 +41,10 @@ public:
     // ever visible, so entries past the bound carry no information.
     static constexpr size_t kMaxEntries = 256;
 
+    // Records the exception being handled; call only from inside a catch block.
+    void record_current_exception() noexcept;
+
 private:
-    void record_current_exception() noexcept;   // called from inside a catch block
 
     std::vector<std::string> entries_;   // oldest first; only clear() removes entries
 };

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++ make cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libsqlite3-dev sqlite3 libpq-dev libinih-dev postgresql libncurses-dev libreadline-dev python3)
+          libsqlite3-dev sqlite3 libpq-dev libinih-dev postgresql libncurses-dev libreadline-dev python3
+          locales)  # localedef sources: the tests build comma-decimal and Turkish locales
 
 missing=()
 for p in "${packages[@]}"; do

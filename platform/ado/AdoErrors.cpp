@@ -25,6 +25,7 @@ constexpr ErrorText kTexts[] = {
     {adErrProviderNotFound, "Provider cannot be found. It may not be properly installed."},
     {adErrInvalidConnection,
      "The connection cannot be used to perform this operation. It is either closed or invalid in this context."},
+    {kDbNoCommand, "Command text was not set for the command object."},
     {kDbErrorsOccurred, "Multiple-step operation generated errors. Check each status value."},
     {kDbRowChanged,
      "Row cannot be located for updating. Some values may have been changed since it was last read."},

@@ -76,6 +76,7 @@ enum ErrorValueEnum : int32_t {
 // database's own message.
 enum ProviderError : int32_t {
     kDbErrorsInCommand = -2147217900,     // 0x80040E14: failing statement (syntax, unknown table or column)
+    kDbNoCommand = -2147217908,           // 0x80040E0C: empty command text
     kDbErrorsOccurred = -2147217887,      // 0x80040E21: a value the column cannot hold
     kDbIntegrityViolation = -2147217873,  // 0x80040E2F: constraint violation
     kDbRowChanged = -2147217864,          // 0x80040E38: optimistic conflict, row changed or gone

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "tests/common/ConversionsTestSupport.h"
+#include "tests/support/ScopedLocale.h"
 
 using namespace vb;
 
@@ -31,6 +32,10 @@ TEST(Conversions, DoubleTextHasFifteenDigitsAndSwitchesToScientific) {
         // Exact ties in the 15th digit go away from zero, and may carry into a new digit.
         {1234567890123.125, "1234567890123.13"}, {-1234567890123.125, "-1234567890123.13"},
         {999999999999999.5, "1E+15"},
+        // Subnormal values keep 15 significant digits although their shortest round-trip form is shorter.
+        {std::numeric_limits<double>::denorm_min(), "4.94065645841247E-324"},
+        {-2 * std::numeric_limits<double>::denorm_min(), "-9.88131291682493E-324"},
+        {std::nextafter(std::numeric_limits<double>::min(), 0.0), "2.2250738585072E-308"}, {1e-310, "9.99999999999997E-311"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -275,4 +280,25 @@ TEST(Conversions, BoolFromTextAndNumbers) {
             EXPECT_EQ(got, c.expected);
         }
     }
+}
+
+// The host may switch the process to a locale that writes "1,5" (the terminal forms call setlocale); the
+// conversions keep the system's own forms whatever it is.
+TEST(Conversions, TextFormsIgnoreTheProcessLocale) {
+    const test_support::ScopedLocale comma(test_support::kCommaDecimal);
+    if (!comma.ok()) GTEST_SKIP() << comma.why();
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%g", 1.5);
+    ASSERT_STREQ(probe, "1,5") << "the comma locale is not in effect";
+
+    EXPECT_EQ(to_text(Variant(1234.5)), "1234.5");
+    EXPECT_EQ(to_text(Variant(1.0 / 3)), "0.333333333333333");
+    EXPECT_EQ(to_text(Variant(1e-20)), "1E-20");
+    EXPECT_EQ(to_text(Variant::currency_scaled(-12345)), "-1.2345");
+    EXPECT_EQ(to_double(Variant("1,234.5")), 1234.5);
+    EXPECT_EQ(to_double(Variant("2.5E+3")), 2500);
+    EXPECT_EQ(to_currency(Variant("$1,234.56")).scaled, 12345600);
+    EXPECT_EQ(val(" 1.5xyz"), 1.5);
+    EXPECT_EQ(format_thousands(1234567.0), "1,234,567");
+    EXPECT_EQ(signed_text(-0.5), "-.5");
 }

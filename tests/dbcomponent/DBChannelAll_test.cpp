@@ -98,6 +98,32 @@ TEST_P(DBChannelAllTest, ForwardOnlyScanOfManyRows) {
     EXPECT_EQ(text.substr(text.size() - 6), joined({"2009", "n"}));
 }
 
+// The bound of All for one test; the process-wide value comes back afterwards.
+class AllLimit {
+public:
+    explicit AllLimit(size_t bytes) : saved_(DBChannel::all_limit()) { DBChannel::set_all_limit(bytes); }
+    ~AllLimit() { DBChannel::set_all_limit(saved_); }
+
+private:
+    size_t saved_;
+};
+
+TEST_P(DBChannelAllTest, TextStopsAtTheBoundWithOutOfMemoryAndTheValuesReadSoFar) {
+    const AllLimit limit(1000);
+    // Far more rows than the bound holds, streamed by a forward-only cursor, as an endless result would be.
+    auto channel = open("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 100000) "
+                        "SELECT x FROM c",
+                        ado::adOpenForwardOnly, ado::adLockReadOnly);
+    std::string expected;   // whole values only, each after its separator: an interrupted read
+    int32_t next = 1;
+    for (std::string cell; expected.size() + (cell = kStx + std::to_string(next)).size() <= 1000; ++next)
+        expected += cell;
+    EXPECT_EQ(channel->All({"x"}), expected);
+    EXPECT_EQ(channel->DError(), " 7" + std::string(1, kStx) + "Out of memory");
+    channel->ErrClear();
+    EXPECT_EQ(channel->Fields(Variant("x")), Variant(next)) << "the cursor stays on the record that did not fit";
+}
+
 INSTANTIATE_TEST_SUITE_P(Providers, DBChannelAllTest, ::testing::Values("SQLite", "PostgreSQL"),
                          [](const auto& info) { return provider_label(info.param); });
 

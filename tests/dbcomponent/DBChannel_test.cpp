@@ -170,6 +170,12 @@ TEST_P(DBChannelTest, DirectReportsAffectedRowsAndLeavesTheCursorAlone) {
 
     EXPECT_EQ(channel->Direct("THIS IS NOT SQL"), 0);
     EXPECT_EQ(channel->DError().rfind(entry_prefix(ado::kDbErrorsInCommand), 0), 0u) << channel->DError();
+    for (const char* empty : {"", " \n\t"}) {
+        SCOPED_TRACE(testing::PrintToString(empty));
+        channel->ErrClear();
+        EXPECT_EQ(channel->Direct(empty), 0);
+        EXPECT_EQ(channel->DError(), ado_entry(ado::kDbNoCommand));
+    }
 }
 
 TEST_P(DBChannelTest, AddFieldsUpdateWritesANewRecord) {

@@ -100,7 +100,8 @@ struct Settings {
 };
 
 // Command text reaches the databases' C interfaces as a C string: a NUL inside would cut it short
-// silently (libpq) or stall SQLite's statement splitter, so text holding one is refused outright.
+// silently (libpq) or stall SQLite's statement splitter, so text holding one is refused outright. Empty or
+// blank text is refused with -2147217908 "Command text was not set for the command object."
 void check_command_text(const std::string& sql);
 
 class Provider : public Executor {

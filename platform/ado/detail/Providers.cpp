@@ -31,6 +31,9 @@ std::unique_ptr<Provider> open_provider(const std::string& provider_name, const 
 }
 
 void check_command_text(const std::string& sql) {
+    // An empty statement would run as nothing at all (Execute's count -1, no rows), which tells a caller
+    // who lost the text on the way nothing.
+    if (sql.find_first_not_of(" \t\r\n\f\v") == std::string::npos) throw ado_error(kDbNoCommand, "Provider");
     if (sql.find('\0') != std::string::npos)
         throw ComError(kDbErrorsInCommand, "Provider", "The command text contains a NUL character.");
 }

@@ -1,10 +1,9 @@
 // Values.cpp: raw ↔ tagged value conversion by column kind; see Values.h.
 #include "platform/ado/detail/Values.h"
 
-#include <cerrno>
-#include <cmath>
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 
 #include "common/ComError.h"
@@ -20,35 +19,25 @@ Variant whole_number(int64_t v) {
     return Variant(v);
 }
 
-std::optional<int64_t> parse_int(const std::string& s) {
-    if (s.empty()) return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(s.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') return std::nullopt;
+// Numbers are read with std::from_chars: unlike strtod it ignores the process locale, so a "." stays the
+// decimal point when the host has switched to a locale that writes "1,5".
+template <class T>
+std::optional<T> parse_entire(const std::string& s) {
+    T v{};
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
     return v;
 }
 
-std::optional<double> parse_real(const std::string& s) {
-    if (s.empty()) return std::nullopt;
-    char* end = nullptr;
-    const double v = std::strtod(s.c_str(), &end);
-    if (*end != '\0') return std::nullopt;
-    return v;
-}
+std::optional<int64_t> parse_int(const std::string& s) { return parse_entire<int64_t>(s); }
+std::optional<double> parse_real(const std::string& s) { return parse_entire<double>(s); }
 
-// PostgreSQL prints money with a currency sign and thousands separators ("-$1,234.56"); keep the digits,
-// the sign and the decimal point.
-std::optional<Currency> parse_money(const std::string& s) {
-    std::string digits;
-    bool negative = false;
-    for (char c : s) {
-        if (c == '-' || c == '(') negative = true;
-        else if ((c >= '0' && c <= '9') || c == '.') digits += c;
-    }
-    const auto v = parse_real(digits);
-    if (!v) return std::nullopt;
-    return Currency{static_cast<int64_t>(std::llround((negative ? -*v : *v) * Currency::kScale))};
+// The currency value of a number stored in a currency column, exactly; Overflow (6) outside the currency
+// range, as CCur raises, because no currency value could show it.
+Currency currency_of_integer(int64_t v) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max() / Currency::kScale;
+    if (v > kMax || v < -kMax) throw vb_error(kErrOverflow, kSourceField);  // -kMax - 1 would not fit
+    return Currency{v * Currency::kScale};
 }
 
 std::optional<bool> parse_bool(const std::string& s) {
@@ -86,8 +75,8 @@ Variant read_text(const std::string& s, ColumnKind kind) {
             if (s == "Infinity") return Variant(std::numeric_limits<double>::infinity());
             if (s == "-Infinity") return Variant(-std::numeric_limits<double>::infinity());
             break;
-        case ColumnKind::Currency:
-            if (auto v = parse_money(s)) return Variant(*v);
+        case ColumnKind::Currency:  // PostgreSQL money in lc_monetary C: "-$1,234.56", read as CCur reads it
+            if (auto v = vb::parse_currency(s)) return Variant(*v);
             break;
         case ColumnKind::Date:
         case ColumnKind::Time:
@@ -114,14 +103,14 @@ double date_serial_of(const Variant& value) {
     return vb::to_date(value);
 }
 
+// Exact decimal text ("-1234.5"): PostgreSQL parses it exactly; SQLite's numeric affinity of a MONEY
+// column stores it as an INTEGER or a REAL. A REAL keeps 15 significant digits for sure, so a value with
+// more (922337203685477.5807) goes as a blob of the same text, which no affinity converts: it reads back
+// exactly, and SQLite arithmetic still reads the blob as a number.
 RawValue currency_raw(Currency c) {
-    // Exact decimal text: SQLite's numeric affinity stores it as a number, PostgreSQL parses it.
-    char buf[40];
-    const int64_t whole = c.scaled / Currency::kScale;
-    const int64_t frac = std::llabs(c.scaled % Currency::kScale);
-    std::snprintf(buf, sizeof buf, "%s%lld.%04lld", (c.scaled < 0 && whole == 0) ? "-" : "",
-                  static_cast<long long>(whole), static_cast<long long>(frac));
-    return RawValue::of_text(buf);
+    std::string text = vb::currency_text(c);
+    const auto digits = std::count_if(text.begin(), text.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+    return RawValue::of_text(std::move(text), digits > 15 ? RawValue::Type::Blob : RawValue::Type::Text);
 }
 
 RawValue untyped_raw(const Variant& value) {
@@ -130,7 +119,7 @@ RawValue untyped_raw(const Variant& value) {
         case VarType::Long: return RawValue::of_integer(value.as_int32());
         case VarType::LongLong: return RawValue::of_integer(value.as_int64());
         case VarType::Double: return RawValue::of_real(value.as_double());
-        case VarType::Currency: return currency_raw(value.as_currency());
+        case VarType::Currency: return RawValue::of_text(vb::currency_text(value.as_currency()));
         case VarType::Date: return RawValue::of_text(iso_text(value.as_date(), ColumnKind::DateTime));
         case VarType::Boolean: return RawValue::of_integer(value.as_bool() ? 1 : 0);
         default: return RawValue::of_text(vb::to_text(value));
@@ -228,17 +217,18 @@ Variant to_variant(const RawValue& raw, ColumnKind kind) {
     switch (raw.type) {
         case RawValue::Type::Null: return Variant::null();
         case RawValue::Type::Text: return read_text(raw.text, kind);
-        case RawValue::Type::Blob: return Variant(raw.text);
+        case RawValue::Type::Blob:
+            if (kind == ColumnKind::Currency) return read_text(raw.text, kind);  // see currency_raw
+            return Variant(raw.text);
         case RawValue::Type::Integer:
             if (kind == ColumnKind::Boolean) return Variant(raw.integer != 0);
             if (kind == ColumnKind::Double) return Variant(static_cast<double>(raw.integer));
-            if (kind == ColumnKind::Currency) return Variant(Currency{raw.integer * Currency::kScale});
+            if (kind == ColumnKind::Currency) return Variant(currency_of_integer(raw.integer));
             if (kind == ColumnKind::SmallInt && raw.integer >= INT16_MIN && raw.integer <= INT16_MAX)
                 return Variant(static_cast<int16_t>(raw.integer));
             return whole_number(raw.integer);
         case RawValue::Type::Real:
-            if (kind == ColumnKind::Currency)
-                return Variant(Currency{static_cast<int64_t>(std::llround(raw.real * Currency::kScale))});
+            if (kind == ColumnKind::Currency) return Variant(vb::to_currency(Variant(raw.real)));  // 6 outside
             return Variant(raw.real);
     }
     return natural(raw);

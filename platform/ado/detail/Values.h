@@ -12,7 +12,8 @@
 namespace ado::detail {
 
 // The tagged value a field shows for `raw` in a column of `kind`. A value the kind cannot read (text in a
-// number column, a date text that is not ISO) is shown as it is stored.
+// number column, a date text that is not ISO) is shown as it is stored; a number in a currency column outside
+// the currency range raises Overflow (6), since no currency value can show it.
 Variant to_variant(const RawValue& raw, ColumnKind kind);
 
 // The raw value written for `value` into a column of `kind`; Empty and Null become NULL. A value the

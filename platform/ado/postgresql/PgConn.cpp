@@ -2,10 +2,9 @@
 #include "platform/ado/postgresql/PgConn.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -59,15 +58,12 @@ std::string trimmed(std::string s) {
 }
 
 // Shortest text that reads back as the same double, so numeric columns get what the caller wrote.
+// std::to_chars ignores the process locale, which would otherwise turn the decimal point into a comma.
 std::string real_text(double v) {
-    char buf[40];
-    for (int digits = 15; digits <= 17; ++digits) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-        if (std::strtod(buf, nullptr) == v) break;
-    }
     if (std::isnan(v)) return "NaN";
     if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
-    return buf;
+    char buf[32];  // the longest shortest form, "-2.2250738585072014e-308", has 24 characters
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
 }
 
 std::string param_text(const RawValue& v) {

@@ -2,7 +2,6 @@
 #include "platform/ado/sqlite/SqliteSchema.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <string>
 
@@ -30,7 +29,8 @@ constexpr KindRule kKindRules[] = {
 ColumnKind kind_of(const char* declared) {
     if (!declared) return ColumnKind::Untyped;
     std::string upper(declared);
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+    for (char& c : upper)  // ASCII only: std::toupper follows the locale ("int" would not read "INT" in Turkish)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (upper == "BIT") return ColumnKind::Boolean;
     for (const KindRule& r : kKindRules)
         if (upper.find(r.fragment) != std::string::npos) return r.kind;

@@ -2,9 +2,13 @@
 // providers.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <limits>
+
 #include "AdoFixture.h"
 #include "common/Conversions.h"
 #include "platform/ado/Recordset.h"
+#include "tests/support/ScopedLocale.h"
 
 namespace ado_test {
 namespace {
@@ -84,6 +88,76 @@ TEST_P(FieldTest, WrittenValuesAreConvertedToTheColumnKind) {
         EXPECT_EQ(error_of([&] { rs->Fields(Variant(field)).Value(Variant("not a value")); }).number(),
                   kDbErrorsOccurred);
     }
+}
+
+// Currency is scaled in integers end to end. PostgreSQL money keeps cents, so its extremes are the currency
+// extremes cut to two decimals; SQLite keeps the four decimals a REAL cannot hold as text in a blob.
+TEST_P(FieldTest, CurrencyReadsBackExactlyAtTheEdgesOfItsRange) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    const int64_t top = is_pg() ? kMax - 7 : kMax;  // 922337203685477.58 or .5807
+    const int64_t bottom = is_pg() ? kMin + 8 : kMin;
+    struct Case { Variant written; Variant read_back; };
+    const Case cases[] = {
+        {Variant::currency_scaled(top), Variant::currency_scaled(top)},
+        {Variant::currency_scaled(bottom), Variant::currency_scaled(bottom)},
+        {Variant("90000000000000.01"), Variant::currency_scaled(900000000000000100)},
+        {Variant(-12.5), Variant::currency_scaled(-125000)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(vb::to_text(c.read_back));
+        auto rs = open("SELECT * FROM kinds", adOpenKeyset, adLockOptimistic);
+        rs->Fields(Variant("m")).Value(c.written);
+        rs->Update();
+        EXPECT_EQ(open("SELECT m FROM kinds", adOpenStatic, adLockReadOnly)->Fields(Variant("m")).Value(),
+                  c.read_back);
+    }
+    // Stored by SQL: exact on PostgreSQL (money is an integer of cents there); beyond the currency range
+    // the field raises Overflow, as CCur would, instead of wrapping.
+    if (is_pg()) {
+        exec("UPDATE kinds SET m = 90000000000000.01");
+        EXPECT_EQ(scalar("SELECT m FROM kinds"), Variant::currency_scaled(900000000000000100));
+    }
+    for (const char* stored : {"-5E+15", "1000000000000000"}) {
+        SCOPED_TRACE(stored);
+        exec(std::string("UPDATE kinds SET m = ") + stored);
+        auto rs = open("SELECT m FROM kinds", adOpenStatic, adLockReadOnly);
+        EXPECT_EQ(error_number([&] { rs->Fields(Variant("m")).Value(); }), kErrOverflow);
+    }
+    auto rs = open("SELECT * FROM kinds", adOpenKeyset, adLockOptimistic);
+    EXPECT_EQ(error_number([&] { rs->Fields(Variant("m")).Value(Variant(-5e15)); }), kDbErrorsOccurred);
+}
+
+// Under a locale that writes "1,5" (the host may switch for its terminal forms) numbers still travel in
+// the databases' own text forms: PostgreSQL sends and receives every value as text.
+TEST_P(FieldTest, NumbersIgnoreTheProcessLocale) {
+    const test_support::ScopedLocale comma(test_support::kCommaDecimal);
+    if (!comma.ok()) GTEST_SKIP() << comma.why();
+    auto rs = open("SELECT * FROM kinds", adOpenKeyset, adLockOptimistic);
+    EXPECT_EQ(rs->Fields(Variant("d")).Value(), Variant(1.5));
+    EXPECT_EQ(rs->Fields(Variant("n")).Value(), Variant(2.25));
+    EXPECT_EQ(rs->Fields(Variant("m")).Value(), Variant::currency_scaled(123400));
+    rs->Fields(Variant("d")).Value(Variant(-0.125));
+    rs->Fields(Variant("n")).Value(Variant("1,234.5"));
+    rs->Update();
+    auto check = open("SELECT d, n, CAST(d AS TEXT) AS dt FROM kinds", adOpenStatic, adLockReadOnly);
+    EXPECT_EQ(check->Fields(Variant("d")).Value(), Variant(-0.125));
+    EXPECT_EQ(check->Fields(Variant("n")).Value(), Variant(1234.5));
+    EXPECT_EQ(check->Fields(Variant("dt")).Value(), Variant("-0.125"));
+}
+
+// SQLite column kinds come from the declared type's name, which must be upper-cased the same way in
+// every locale: in Turkish "time" would otherwise become "T\xDDME" and lose its kind.
+TEST_P(FieldTest, DeclaredTypesIgnoreTheProcessLocale) {
+    if (is_pg()) GTEST_SKIP() << "PostgreSQL column kinds come from type numbers, not names";
+    exec("CREATE TABLE lower_kinds (id integer primary key, t time, b bit)");
+    exec("INSERT INTO lower_kinds VALUES (1, '15:04:05', 1)");
+    const test_support::ScopedLocale turkish(test_support::kTurkishCase);
+    if (!turkish.ok()) GTEST_SKIP() << turkish.why();
+    ASSERT_EQ(std::toupper('i'), 0xDD) << "the Turkish locale is not in effect";
+    auto rs = open("SELECT t, b FROM lower_kinds", adOpenStatic, adLockReadOnly);
+    EXPECT_EQ(rs->Fields(Variant("t")).Value(), Variant::date(vb::make_date_serial(1899, 12, 30, 15, 4, 5)));
+    EXPECT_EQ(rs->Fields(Variant("b")).Value(), Variant(true));
 }
 
 INSTANTIATE_TEST_SUITE_P(Providers, FieldTest, ::testing::Values(ADO_TEST_PROVIDER));

@@ -20,7 +20,8 @@ public:
 
 }  // namespace
 
+// Compares exactly, as a library may: the registry passes the ProgID as its file spells it.
 extern "C" Dispatch* test_plugin_create(const char* progid) {
-    if (std::strcmp(progid, "Test.Greeter") == 0 || std::strcmp(progid, "test.greeter") == 0) return new Greeter;
+    if (std::strcmp(progid, "Test.Greeter") == 0) return new Greeter;
     return nullptr;
 }
