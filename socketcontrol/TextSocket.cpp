@@ -128,7 +128,8 @@ std::shared_ptr<TextSocket> TextSocket::create_on(std::shared_ptr<WSocket> core)
 TextSocket::~TextSocket() {
     if (!TheSocket_) return;
     try {
-        SocketRegistry::current().Remove(std::to_string(TheSocket_->SocketHandle()));
+        if (SocketRegistry* registry = SocketRegistry::current_if_alive())
+            registry->Remove(std::to_string(TheSocket_->SocketHandle()));
         TheSocket_->unbind_events();
         TheSocket_->CloseSocket();
     } catch (...) {

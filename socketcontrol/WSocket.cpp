@@ -95,12 +95,14 @@ uint32_t WSocket::message_window() {
 // Keeps the registry's index in step with the handle (see SocketRegistry.h).
 void WSocket::set_handle(int32_t handle) {
     const int32_t old = std::exchange(handle_, handle);
-    if (old != handle) SocketRegistry::current().handle_changed(*this, old);
+    if (old == handle) return;
+    if (SocketRegistry* registry = SocketRegistry::current_if_alive()) registry->handle_changed(*this, old);
 }
 
 void WSocket::set_task_handle(int32_t task) {
     const int32_t old = std::exchange(task_handle_, task);
-    if (old != task) SocketRegistry::current().task_changed(*this, old);
+    if (old == task) return;
+    if (SocketRegistry* registry = SocketRegistry::current_if_alive()) registry->task_changed(*this, old);
 }
 
 // ---- addresses ----

@@ -311,12 +311,15 @@ MessageLoop::~MessageLoop() {
 }
 
 namespace {
-// The holder deletes the loop at thread exit; the raw pointer stays readable (as null) afterwards, so
-// other thread-local objects that are destroyed later can still ask whether a loop exists.
+// The holder deletes the loop at thread exit. The raw pointer and the flag have no destructors, so they
+// stay readable afterwards: other thread-local objects destroyed later (a control kept in a thread_local,
+// say) can still ask whether a loop exists, and are told no instead of getting a new one.
 thread_local MessageLoop* t_loop = nullptr;
+thread_local bool t_loop_ended = false;
 struct LoopHolder {
     MessageLoop* loop = nullptr;
     ~LoopHolder() {
+        t_loop_ended = true;
         t_loop = nullptr;
         delete loop;
     }
@@ -326,6 +329,7 @@ thread_local LoopHolder t_holder;
 
 MessageLoop& MessageLoop::current() {
     if (!t_loop) {
+        if (t_loop_ended) throw std::logic_error("MessageLoop::current: the thread's loop has already ended");
         t_holder.loop = new MessageLoop();
         t_loop = t_holder.loop;
     }

@@ -84,9 +84,10 @@ private:
 
 class MessageLoop final {
 public:
-    // This thread's loop, created on first use and destroyed when the thread ends.
+    // This thread's loop, created on first use and destroyed when the thread ends. Asked for by an
+    // object that ends after it (during the thread's exit), it throws std::logic_error.
     static MessageLoop& current();
-    // This thread's loop if it was created, else null (does not create one).
+    // This thread's loop if it was created and has not ended, else null (does not create one).
     static MessageLoop* current_if_exists() noexcept;
 
     MessageLoop(const MessageLoop&) = delete;

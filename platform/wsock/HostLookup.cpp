@@ -115,8 +115,7 @@ std::vector<char> encode(const HostEntry& e) {
 }
 
 // On the owning thread: deliver the reply of `task` unless it was cancelled or cleaned up.
-void complete(HANDLE task, const LookupResult& result) {
-    ThreadSockets& state = thread_sockets();
+void complete(ThreadSockets& state, HANDLE task, const LookupResult& result) {
     const auto it = state.lookups.find(task);
     if (it == state.lookups.end()) return;
     const Lookup lookup = it->second;
@@ -149,9 +148,10 @@ HANDLE start(HWND hwnd, uint32_t msg, char* buf, int buflen, std::string name, u
         std::thread([poster, task, name = std::move(name), address, by_name] {
             LookupResult result = by_name ? resolve_name(name) : resolve_address(address);
             poster.post_task([task, result = std::move(result)] {
-                ThreadSockets& owner = thread_sockets();
-                if (owner.running_lookups > 0) --owner.running_lookups;
-                complete(task, result);
+                ThreadSockets* owner = thread_sockets_if_alive();
+                if (owner == nullptr) return;   // the thread is ending: nobody waits for the reply
+                if (owner->running_lookups > 0) --owner->running_lookups;
+                complete(*owner, task, result);
             });
         }).detach();
     } catch (const std::system_error&) {
