@@ -131,6 +131,26 @@ TEST_F(SocketTest, PeerCloseOffersUnreadDataBeforeClosed) {
     }
 }
 
+// Time-outs of blocking calls raise 10060 (WSAETIMEDOUT); a send never reports a part as success.
+TEST_F(SocketTest, BlockingTimeOutsRaiseTimedOut) {
+    RawListener peer;  // accepts (in the backlog) but never reads or writes
+    auto client = control_.CreateSocket(QXStream, false);
+    client->ResolveHost(false);
+    client->RemoteIPAddress("127.0.0.1");
+    client->RemotePort(peer.port);
+    client->Connect();
+    ASSERT_EQ(client->State(), WSSS_Connected);
+
+    client->SocketOption(WSSO_RcvTimeout, 50);
+    std::string data;
+    EXPECT_EQ(error_number([&] { client->ReceiveString(data, 10); }), wsock::WSAETIMEDOUT);
+
+    client->SocketOption(WSSO_SndTimeout, 100);
+    const std::vector<uint8_t> bulk(64 << 20, 'x');  // far more than both sides' buffers hold
+    EXPECT_EQ(error_number([&] { client->SendBytes(bulk.data(), static_cast<int32_t>(bulk.size())); }),
+              wsock::WSAETIMEDOUT);
+}
+
 TEST_F(SocketTest, ASocketWithoutACoreFailsItsMembersAndGoesQuietly) {
     const int32_t sockets = Quellox::SocketCount();
     {
