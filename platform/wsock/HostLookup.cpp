@@ -1,4 +1,5 @@
-// HostLookup.cpp: WSAAsyncGetHostByName / WSAAsyncGetHostByAddr / WSACancelAsyncRequest.
+// HostLookup.cpp: WSAAsyncGetHostByName / WSAAsyncGetHostByAddr / WSACancelAsyncRequest, and the
+// blocking get_host_by_name.
 //
 // Each lookup runs on a helper thread of its own (getaddrinfo and getnameinfo are thread-safe; a
 // request per thread keeps one slow name server from holding up the others). The helper touches nothing
@@ -190,6 +191,15 @@ int WSACancelAsyncRequest(HANDLE task) {
     const auto& done = state.finished_lookups;
     if (task != 0 && std::find(done.begin(), done.end(), task) != done.end()) return fail(WSAEALREADY);
     return fail(WSAEINVAL);
+}
+
+int get_host_by_name(const char* name, HostEntry& out) {
+    if (!detail::started()) return SOCKET_ERROR;
+    if (!name) return detail::fail(WSAEFAULT);
+    detail::LookupResult result = detail::resolve_name(name);
+    if (result.error != 0) return detail::fail(result.error);
+    out = std::move(result.entry);
+    return 0;
 }
 
 bool parse_hostent(const char* buf, int buflen, HostEntry& out) {

@@ -131,6 +131,28 @@ TEST_F(SocketTest, PeerCloseOffersUnreadDataBeforeClosed) {
     }
 }
 
+// A synchronous client runs no pump: its blocking socket resolves and connects inside Connect.
+TEST_F(SocketTest, BlockingConnectByHostNameIsConnectedWhenItReturns) {
+    RawListener peer;
+    auto client = control_.CreateSocket(QXStream, false);
+    ASSERT_TRUE(client->ResolveHost());
+    client->HostName("localhost");
+    client->RemotePort(peer.port);
+    client->Connect();
+    EXPECT_EQ(client->State(), WSSS_Connected);
+    EXPECT_EQ(client->RemoteIPAddress(), "127.0.0.1");
+    EXPECT_EQ(client->SendString("request"), 7);
+
+    // A name that does not resolve raises the lookup's error and leaves the socket idle.
+    auto lost = control_.CreateSocket(QXStream, false);
+    lost->HostName("nonexistent.invalid");
+    lost->RemotePort(peer.port);
+    const ComError failure = error_of([&] { lost->Connect(); });
+    EXPECT_TRUE(failure.number() == wsock::WSAHOST_NOT_FOUND || failure.number() == wsock::WSATRY_AGAIN)
+        << failure.number() << " " << failure.description();
+    EXPECT_EQ(lost->State(), WSSS_Idle);
+}
+
 // Time-outs of blocking calls raise 10060 (WSAETIMEDOUT); a send never reports a part as success.
 TEST_F(SocketTest, BlockingTimeOutsRaiseTimedOut) {
     RawListener peer;  // accepts (in the backlog) but never reads or writes
