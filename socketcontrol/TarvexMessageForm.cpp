@@ -96,9 +96,9 @@ void load_forms() {
 
 bool subclass_message_form() noexcept {
     ThreadState* state = thread_state();
-    const auto form = MessageForm();
+    const auto form = MessageForm();  // null once the state has ended: SetWindowLongA then fails
     const WindowProc previous = SetWindowLongA(form ? form->hWnd() : 0, GWL_WNDPROC, &SubclassWindowProc);
-    if (previous == nullptr) return false;  // also when the state has ended: there is no form
+    if (previous == nullptr || state == nullptr) return false;
     state->previous_proc = previous;
     state->subclassed = true;
     return true;
@@ -106,9 +106,9 @@ bool subclass_message_form() noexcept {
 
 bool restore_message_form() noexcept {
     ThreadState* state = thread_state();
-    const auto form = MessageForm();
-    if (SetWindowLongA(form ? form->hWnd() : 0, GWL_WNDPROC, state ? state->previous_proc : nullptr) == nullptr)
-        return false;
+    if (state == nullptr) return false;
+    const auto form = state->message_form;
+    if (SetWindowLongA(form ? form->hWnd() : 0, GWL_WNDPROC, state->previous_proc) == nullptr) return false;
     state->subclassed = false;
     return true;
 }

@@ -329,8 +329,9 @@ void TextSocket::report_line_too_long() {
 bool TextSocket::orphaned() const noexcept { return weak_from_this().use_count() <= 1; }
 
 // The peer has closed: read what is still unread, deliver a last line that has no terminator (or report
-// it once if it is too long), then raise Closed. Each read reports its own failures; failures of this handling itself are ignored. A
-// round that reads nothing ends the reading, so a read that keeps failing cannot loop here for ever.
+// it once if it is too long), then raise Closed. Each read reports its own failures; failures of this
+// handling itself are ignored. A round that reads nothing ends the reading, so a read that keeps failing
+// cannot loop here for ever.
 void TextSocket::core_closed() {
     try {
         for (int32_t available = core().BytesAvailable(); available != 0 && !orphaned();) {

@@ -262,11 +262,6 @@ void WSocket::Connect() {
         }
         resolve_now(host_name_);
     }
-    connect_remote();
-}
-
-// connect() to the remote address; a non-blocking socket's outcome arrives later as FD_CONNECT.
-void WSocket::connect_remote() {
     if (ws::connect(as_socket(handle_), reinterpret_cast<const sockaddr*>(&remote_), kSockAddrLength) == ws::SOCKET_ERROR) {
         if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) raise_winsock("Failure connecting to remote socket!");
         state_ = WSSS_Connecting;  // the outcome arrives as FD_CONNECT

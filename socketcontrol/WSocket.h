@@ -159,7 +159,6 @@ private:
     void set_task_handle(int32_t task);
     void end_lookup() noexcept;
     void resolve_now(const std::string& name);  // a blocking socket's Connect: the lookup without the pump
-    void connect_remote();
     void handle_notification(int event, int error);
     void name_lookup_done(const VBWinMess& Message);
     void address_lookup_done(const VBWinMess& Message);
