@@ -4,9 +4,9 @@
 //
 // A program may keep a control, its sockets or its timers longer than the thread's own state: in static
 // storage (which ends after every thread_local of the main thread), or in a thread_local that the thread
-// touched before it first used the library. Kept as separate thread_locals, the pieces ended in whatever
-// order the thread had first touched them, and such an object used freed memory at exit. As one object,
-// the state ends in the order of its members (the forms, the queue, the registry, the Helper, the
+// touched before it first used the library. Kept as separate thread_locals, the pieces would end in
+// whatever order the thread first touched them, and such an object would use freed memory at exit. As
+// one object, the state ends in the order of its members (the forms, the queue, the registry, the Helper, the
 // counts), and from the moment it starts ending thread_state() answers null: whatever is released after
 // that finds no state and does nothing (its socket was closed with the thread's Windows Sockets table).
 #pragma once
