@@ -28,5 +28,5 @@ private:
     LiveCount counted_{&ObjectCounts::HelperCount};
 };
 
-// The thread's Helper, created on first use and kept until the thread ends.
+// The thread's Helper, created on first use and kept until the thread's state ends (then it raises 91).
 std::shared_ptr<Helper> thread_helper();

@@ -15,7 +15,7 @@ struct ObjectCounts {
     int32_t WSocketCount = 0;
 };
 
-// This thread's counts.
+// This thread's counts (part of its ThreadState).
 ObjectCounts& object_counts() noexcept;
 
 // A member that counts its object in for as long as the object lives:

@@ -12,6 +12,7 @@
 #include "socketcontrol/SocketRegistry.h"
 #include "socketcontrol/TarvexMessageForm.h"
 #include "socketcontrol/TextSocket.h"
+#include "socketcontrol/ThreadState.h"
 #include "socketcontrol/VBTimer.h"
 #include "socketcontrol/WSocket.h"
 
@@ -35,10 +36,6 @@ constexpr MemberInfo kMembers[] = {
 constexpr uint16_t kWinsockVersion = 0x0101;  // Windows Sockets 1.1
 constexpr const char* kLoadSource = "SocketFactory.ReadProperties";
 constexpr const char* kEndSource = "SocketFactory.Terminate";
-
-// Per-thread state shared by all instances on the thread.
-thread_local int32_t t_instance_count = 0;  // instances whose start-up completed
-thread_local wsock::WSADATA t_wsa_data{};   // filled by WSAStartup
 
 std::string failure_line(const char* prefix, const ComError& e) {
     return std::string(prefix) + std::to_string(e.number()) + " Source: " + e.source() + " Desc: " + e.description();
@@ -65,7 +62,10 @@ Quellox::~Quellox() {
 }
 
 std::span<const MemberInfo> Quellox::members() { return kMembers; }
-int32_t Quellox::instance_count() noexcept { return t_instance_count; }
+int32_t Quellox::instance_count() noexcept {
+    const ThreadState* state = thread_state();
+    return state == nullptr ? 0 : state->instance_count;
+}
 
 // ---- loading and ending ----
 
@@ -74,8 +74,9 @@ int32_t Quellox::instance_count() noexcept { return t_instance_count; }
 // container.
 void Quellox::ReadProperties() {
     try {
-        if (t_instance_count == 0) start_thread();
-        ++t_instance_count;
+        ThreadState& state = live_thread_state();
+        if (state.instance_count == 0) start_thread();
+        ++state.instance_count;
     } catch (const ComError& e) {
         WriteErrorLog(failure_line("Failure in ReadProperties. Code: ", e));
     } catch (const std::exception& e) {
@@ -87,7 +88,7 @@ void Quellox::ReadProperties() {
 // events-frozen question bound to this instance. A step that fails undoes the steps before it, so the
 // thread is left as not started and the next instance to load starts cleanly.
 void Quellox::start_thread() {
-    const int result = wsock::WSAStartup(kWinsockVersion, &t_wsa_data);
+    const int result = wsock::WSAStartup(kWinsockVersion, &live_thread_state().wsa_data);
     if (result != 0)
         throw ComError(kUsageError, kLoadSource, "Error: " + std::to_string(result) + " Failure loading Windows Sockets DLL");
     try {
@@ -108,11 +109,13 @@ void Quellox::start_thread() {
 }
 
 // Ending: counted off; the last instance of the thread stops the library. A failure is logged and ends
-// the shut-down where it happened.
+// the shut-down where it happened. An instance that ends after the thread's state (kept in static
+// storage, say) has nothing left to stop.
 void Quellox::Terminate() {
     try {
-        if (t_instance_count == 0) return;
-        if (--t_instance_count == 0) stop_thread();
+        ThreadState* state = thread_state();
+        if (state == nullptr || state->instance_count == 0) return;
+        if (--state->instance_count == 0) stop_thread();
     } catch (const ComError& e) {
         WriteErrorLog(failure_line("Failure in Terminate. Code: ", e));
     }
@@ -145,7 +148,10 @@ int32_t Quellox::TextSocketCount() noexcept { return object_counts().TextSocketC
 int32_t Quellox::TimerCount() noexcept { return object_counts().TimerCount; }
 int32_t Quellox::WinMessCount() noexcept { return object_counts().WinMessCount; }
 int32_t Quellox::WSocketCount() noexcept { return object_counts().WSocketCount; }
-int32_t Quellox::Count() noexcept { return SocketRegistry::current().Count(); }
+int32_t Quellox::Count() noexcept {
+    const SocketRegistry* registry = SocketRegistry::current_if_alive();
+    return registry == nullptr ? 0 : registry->Count();
+}
 
 // ---- factory ----
 

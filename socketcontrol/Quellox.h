@@ -5,7 +5,8 @@
 //
 // Constructing an instance is loading it (the container reading its properties); destroying it is
 // ending it. Neither ever throws: a failed start-up or shut-down is written to the error log
-// "TarvexErrors.log", and a failed start-up leaves the instance uncounted.
+// "TarvexErrors.log", and a failed start-up leaves the instance uncounted. An instance (or any object
+// it made) that ends after the thread's state (ThreadState.h) does nothing.
 #pragma once
 
 #include <cstdint>

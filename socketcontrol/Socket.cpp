@@ -125,7 +125,8 @@ std::shared_ptr<Socket> Socket::create() { return std::shared_ptr<Socket>(new So
 Socket::~Socket() {
     if (!TheSocket_) return;
     try {
-        SocketRegistry::current().Remove(std::to_string(TheSocket_->SocketHandle()));
+        if (SocketRegistry* registry = SocketRegistry::current_if_alive())
+            registry->Remove(std::to_string(TheSocket_->SocketHandle()));
         TheSocket_->unbind_events();
         TheSocket_->CloseSocket();
     } catch (...) {

@@ -4,15 +4,18 @@
 #include <utility>
 
 #include "common/ComError.h"
+#include "socketcontrol/ThreadState.h"
 #include "socketcontrol/WSocket.h"
 
 namespace {
 constexpr int32_t kErrDuplicateKey = 457;
 }
 
-SocketRegistry& SocketRegistry::current() {
-    thread_local SocketRegistry registry;
-    return registry;
+SocketRegistry& SocketRegistry::current() { return live_thread_state().registry; }
+
+SocketRegistry* SocketRegistry::current_if_alive() noexcept {
+    ThreadState* state = thread_state();
+    return state == nullptr ? nullptr : &state->registry;
 }
 
 void SocketRegistry::index_add(Index& index, int32_t value, Seq seq, const Entry* entry) { index[value].emplace(seq, entry); }

@@ -20,8 +20,11 @@ class WSocket;
 
 class SocketRegistry final {
 public:
-    // This thread's registry, created empty on first use.
+    // This thread's registry (part of its ThreadState), created empty on first use; raises 91 once the
+    // thread's state has ended.
     static SocketRegistry& current();
+    // The same, or null once the thread's state has ended: for what runs while objects are released.
+    static SocketRegistry* current_if_alive() noexcept;
 
     // Adds `core` under `key` at the end. A key that is already present raises 457 "This key is already
     // associated with an element of this collection" and nothing changes.

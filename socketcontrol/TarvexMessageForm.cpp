@@ -6,6 +6,7 @@
 #include "socketcontrol/TarvexMessageForm.h"
 
 #include "platform/msgloop/MessageLoop.h"
+#include "socketcontrol/ThreadState.h"
 #include "socketcontrol/VBQueueForm.h"
 #include "socketcontrol/VBWinMess.h"
 
@@ -13,9 +14,8 @@ namespace {
 constexpr int32_t kErrorInvalidWindowHandle = 1400;
 constexpr int32_t kErrorInvalidIndex = 1413;
 
-thread_local std::shared_ptr<TarvexMessageForm> t_message_form;
-thread_local WindowProc t_previous_proc = nullptr;  // the message form's procedure before sub-classing
-thread_local bool t_subclassed = false;
+// Like Windows' last error, readable at any time, also after the thread's state has ended; it has no
+// destructor, so it needs no place in the ThreadState.
 thread_local int32_t t_last_error = 0;
 
 bool is_socket_message(uint32_t msg) {
@@ -23,7 +23,10 @@ bool is_socket_message(uint32_t msg) {
 }
 }  // namespace
 
-std::shared_ptr<TarvexMessageForm> MessageForm() noexcept { return t_message_form; }
+std::shared_ptr<TarvexMessageForm> MessageForm() noexcept {
+    const ThreadState* state = thread_state();
+    return state == nullptr ? nullptr : state->message_form;
+}
 
 int32_t TarvexMessageForm::DefaultWindowProc(int32_t, uint32_t, int32_t, int32_t) { return 0; }
 
@@ -32,7 +35,7 @@ void TarvexMessageForm::load() {
     // unloaded goes nowhere.
     hwnd_ = static_cast<int32_t>(msgloop::MessageLoop::current().create_window(
         [](msgloop::Hwnd hwnd, uint32_t msg, uint32_t wparam, int32_t lparam) -> int32_t {
-            const auto form = t_message_form;
+            const auto form = MessageForm();
             if (!form || form->hwnd_ != static_cast<int32_t>(hwnd)) return 0;
             return form->proc_(static_cast<int32_t>(hwnd), msg, static_cast<int32_t>(wparam), lparam);
         }));
@@ -44,7 +47,7 @@ TarvexMessageForm::~TarvexMessageForm() {
 }
 
 WindowProc SetWindowLongA(int32_t hWnd, int32_t nIndex, WindowProc proc) noexcept {
-    const auto form = t_message_form;
+    const auto form = MessageForm();
     if (!form || form->hwnd_ != hWnd || hWnd == 0) {
         t_last_error = kErrorInvalidWindowHandle;
         return nullptr;
@@ -65,54 +68,66 @@ int32_t GetLastError() noexcept { return t_last_error; }
 // Queues the three socket messages while QueueForm is loaded and posts one wake-up for each; no user
 // code runs here. Everything else goes to the previous procedure unchanged.
 int32_t SubclassWindowProc(int32_t hWnd, uint32_t uMsg, int32_t wParam, int32_t lParam) {
-    const std::shared_ptr<VBQueueForm> queue_form = QueueForm();
+    ThreadState* state = thread_state();
+    if (state == nullptr) return 0;  // the thread is ending: nothing is dispatched any more
+    const std::shared_ptr<VBQueueForm> queue_form = state->queue_form;
     if (is_socket_message(uMsg) && queue_form) {
         auto record = std::make_shared<VBWinMess>();
         record->hWnd = hWnd;
         record->lParam = lParam;
         record->Msg = static_cast<int32_t>(uMsg);
         record->wParam = wParam;
-        message_queue().push_back(std::move(record));
+        state->queue.push_back(std::move(record));
         msgloop::MessageLoop::current().post_message(static_cast<msgloop::Hwnd>(queue_form->hWnd()), kMsgWakeUp, 0,
                                                      0);
         return 0;
     }
-    return CallWindowProcA(t_previous_proc, hWnd, uMsg, wParam, lParam);
+    return CallWindowProcA(state->previous_proc, hWnd, uMsg, wParam, lParam);
 }
 
 void load_forms() {
     load_queue_form();
-    if (t_message_form) return;
+    ThreadState& state = live_thread_state();
+    if (state.message_form) return;
     std::shared_ptr<TarvexMessageForm> form(new TarvexMessageForm());
     form->load();
-    t_message_form = std::move(form);
+    state.message_form = std::move(form);
 }
 
 bool subclass_message_form() noexcept {
-    const auto form = t_message_form;
+    ThreadState* state = thread_state();
+    const auto form = MessageForm();  // null once the state has ended: SetWindowLongA then fails
     const WindowProc previous = SetWindowLongA(form ? form->hWnd() : 0, GWL_WNDPROC, &SubclassWindowProc);
-    if (previous == nullptr) return false;
-    t_previous_proc = previous;
-    t_subclassed = true;
+    if (previous == nullptr || state == nullptr) return false;
+    state->previous_proc = previous;
+    state->subclassed = true;
     return true;
 }
 
 bool restore_message_form() noexcept {
-    const auto form = t_message_form;
-    if (SetWindowLongA(form ? form->hWnd() : 0, GWL_WNDPROC, t_previous_proc) == nullptr) return false;
-    t_subclassed = false;
+    ThreadState* state = thread_state();
+    if (state == nullptr) return false;
+    const auto form = state->message_form;
+    if (SetWindowLongA(form ? form->hWnd() : 0, GWL_WNDPROC, state->previous_proc) == nullptr) return false;
+    state->subclassed = false;
     return true;
 }
 
-bool message_form_subclassed() noexcept { return t_subclassed; }
+bool message_form_subclassed() noexcept {
+    const ThreadState* state = thread_state();
+    return state != nullptr && state->subclassed;
+}
 
 void empty_message_queue() noexcept {
-    auto& queue = message_queue();
-    while (!queue.empty()) queue.pop_front();
+    ThreadState* state = thread_state();
+    if (state == nullptr) return;
+    while (!state->queue.empty()) state->queue.pop_front();
 }
 
 void unload_forms() noexcept {
-    std::shared_ptr<TarvexMessageForm> form = std::move(t_message_form);
-    form.reset();
+    if (ThreadState* state = thread_state()) {
+        std::shared_ptr<TarvexMessageForm> form = std::move(state->message_form);
+        form.reset();
+    }
     unload_queue_form();
 }

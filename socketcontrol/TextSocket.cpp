@@ -128,7 +128,8 @@ std::shared_ptr<TextSocket> TextSocket::create_on(std::shared_ptr<WSocket> core)
 TextSocket::~TextSocket() {
     if (!TheSocket_) return;
     try {
-        SocketRegistry::current().Remove(std::to_string(TheSocket_->SocketHandle()));
+        if (SocketRegistry* registry = SocketRegistry::current_if_alive())
+            registry->Remove(std::to_string(TheSocket_->SocketHandle()));
         TheSocket_->unbind_events();
         TheSocket_->CloseSocket();
     } catch (...) {
@@ -327,9 +328,10 @@ void TextSocket::report_line_too_long() {
 
 bool TextSocket::orphaned() const noexcept { return weak_from_this().use_count() <= 1; }
 
-// The peer has closed: read what is still unread, deliver a last line that has no terminator, then
-// raise Closed. Each read reports its own failures; failures of this handling itself are ignored. A
-// round that reads nothing ends the reading, so a read that keeps failing cannot loop here for ever.
+// The peer has closed: read what is still unread, deliver a last line that has no terminator (or report
+// it once if it is too long), then raise Closed. Each read reports its own failures; failures of this
+// handling itself are ignored. A round that reads nothing ends the reading, so a read that keeps failing
+// cannot loop here for ever.
 void TextSocket::core_closed() {
     try {
         for (int32_t available = core().BytesAvailable(); available != 0 && !orphaned();) {
@@ -347,11 +349,13 @@ void TextSocket::core_closed() {
         if (!receive_buffer_.empty()) {
             std::string line = receive_buffer_.take_all();
             last_line_terminator_.clear();
-            const bool skipping = std::exchange(skipping_long_line_, false);
-            if (too_long(line))
-                report_line_too_long();
-            else if (!skipping)
-                deliver(std::move(line));
+            // The rest of a line already reported as too long goes without a second report.
+            if (!std::exchange(skipping_long_line_, false)) {
+                if (too_long(line))
+                    report_line_too_long();
+                else
+                    deliver(std::move(line));
+            }
         }
         raise([](TextSocketEvents& s) { s.Closed(); });
     } catch (...) {

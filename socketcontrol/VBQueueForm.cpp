@@ -13,12 +13,11 @@
 #include "socketcontrol/ErrorLog.h"
 #include "socketcontrol/Helper.h"
 #include "socketcontrol/SocketRegistry.h"
+#include "socketcontrol/ThreadState.h"
 #include "socketcontrol/WSocket.h"
 
 namespace {
 constexpr msgloop::Duration kFormTimerInterval{100};  // both timer controls of the form
-
-thread_local std::shared_ptr<VBQueueForm> t_queue_form;
 }  // namespace
 
 struct VBQueueForm::Impl {
@@ -26,12 +25,12 @@ struct VBQueueForm::Impl {
     msgloop::TimerId event_tick = 0;
 };
 
-std::shared_ptr<VBQueueForm> QueueForm() noexcept { return t_queue_form; }
-
-std::deque<std::shared_ptr<VBWinMess>>& message_queue() noexcept {
-    thread_local std::deque<std::shared_ptr<VBWinMess>> queue;
-    return queue;
+std::shared_ptr<VBQueueForm> QueueForm() noexcept {
+    const ThreadState* state = thread_state();
+    return state == nullptr ? nullptr : state->queue_form;
 }
+
+std::deque<std::shared_ptr<VBWinMess>>& message_queue() { return live_thread_state().queue; }
 
 void VBQueueForm::load() {
     impl_ = std::make_unique<Impl>();
@@ -102,9 +101,11 @@ int VBQueueForm::dispatch_one(const std::shared_ptr<VBWinMess>& record, int& ste
 
 void VBQueueForm::ProcessMessages() noexcept {
     if (busy_) return;  // a run is active further up the call stack; it will see the new messages
+    ThreadState* state = thread_state();
+    if (state == nullptr) return;  // the thread is ending
     const auto self = shared_from_this();  // a handler may end the control and unload this form
     busy_ = true;
-    auto& queue = message_queue();
+    auto& queue = state->queue;
     int step = 0;
     const VBWinMess* current = nullptr;
     // Removes the head if it is still the record this run took (a handler may have emptied the queue).
@@ -147,13 +148,16 @@ void VBQueueForm::ProcessMessages() noexcept {
 // ---- thread start-up and shut-down of the queue form (see TarvexMessageForm.cpp for the rest) ----
 
 void load_queue_form() {
-    if (t_queue_form) return;
+    ThreadState& state = live_thread_state();
+    if (state.queue_form) return;
     std::shared_ptr<VBQueueForm> form(new VBQueueForm());
     form->load();
-    t_queue_form = std::move(form);
+    state.queue_form = std::move(form);
 }
 
 void unload_queue_form() noexcept {
-    std::shared_ptr<VBQueueForm> form = std::move(t_queue_form);
+    ThreadState* state = thread_state();
+    if (state == nullptr) return;
+    std::shared_ptr<VBQueueForm> form = std::move(state->queue_form);
     form.reset();  // a run in progress keeps the form alive until it returns
 }

@@ -44,7 +44,7 @@ private:
     std::unique_ptr<Impl> impl_;  // the window and the tick of the message loop
 };
 
-// This thread's loaded QueueForm, or nullptr.
+// This thread's loaded QueueForm, or nullptr (also once the thread's state has ended).
 std::shared_ptr<VBQueueForm> QueueForm() noexcept;
 
 // Loads this thread's QueueForm (no-op when loaded) / unloads and forgets it. load_forms() and
@@ -52,5 +52,6 @@ std::shared_ptr<VBQueueForm> QueueForm() noexcept;
 void load_queue_form();
 void unload_queue_form() noexcept;
 
-// This thread's message queue (first in, first out), created empty on first use.
-std::deque<std::shared_ptr<VBWinMess>>& message_queue() noexcept;
+// This thread's message queue (first in, first out, part of its ThreadState); raises 91 once the
+// thread's state has ended.
+std::deque<std::shared_ptr<VBWinMess>>& message_queue();

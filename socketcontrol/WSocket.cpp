@@ -95,12 +95,14 @@ uint32_t WSocket::message_window() {
 // Keeps the registry's index in step with the handle (see SocketRegistry.h).
 void WSocket::set_handle(int32_t handle) {
     const int32_t old = std::exchange(handle_, handle);
-    if (old != handle) SocketRegistry::current().handle_changed(*this, old);
+    if (old == handle) return;
+    if (SocketRegistry* registry = SocketRegistry::current_if_alive()) registry->handle_changed(*this, old);
 }
 
 void WSocket::set_task_handle(int32_t task) {
     const int32_t old = std::exchange(task_handle_, task);
-    if (old != task) SocketRegistry::current().task_changed(*this, old);
+    if (old == task) return;
+    if (SocketRegistry* registry = SocketRegistry::current_if_alive()) registry->task_changed(*this, old);
 }
 
 // ---- addresses ----
@@ -136,6 +138,7 @@ void WSocket::CreateHandle(int32_t SocketType) {
     if (handle_ != -1) ws::closesocket(as_socket(handle_));
     set_handle(static_cast<int32_t>(s));
     state_ = WSSS_Idle;
+    blocking_ = true;  // as every new Windows socket
 }
 
 void WSocket::AttachHandle(int32_t Handle) {
@@ -153,6 +156,7 @@ void WSocket::AsyncSelect(int32_t Events) {
     const ws::HWND window = message_window();
     if (ws::WSAAsyncSelect(as_socket(handle_), window, kMsgSocketNotify, Events) == ws::SOCKET_ERROR)
         raise_winsock("Failure switching socket into asychronous mode!");
+    blocking_ = false;  // even with Events 0 the socket stays non-blocking
 }
 
 // Option -1 is the control's alias for TCP_NODELAY; every other number is a SOL_SOCKET option as is.
@@ -182,6 +186,7 @@ void WSocket::SocketOption(int32_t OptionName, int32_t Value) {
 void WSocket::IoctlSocket(int32_t Command, int32_t& Data) {
     uint32_t argument = static_cast<uint32_t>(Data);
     if (ws::ioctlsocket(as_socket(handle_), Command, &argument) != 0) raise_winsock("Failure in IoctlSocket call!");
+    if (Command == WSFionbio) blocking_ = Data == 0;
     Data = static_cast<int32_t>(argument);
 }
 
@@ -240,15 +245,22 @@ std::shared_ptr<WSocket> WSocket::Accept() {
     core->remote_.addr_be = peer.addr_be;
     core->remote_.port_be = peer.port_be;
     core->SetState(WSSS_Connected);
+    core->blocking_ = blocking_;  // the accepted socket inherits the listener's selection
     return core;
 }
 
+// A non-blocking socket looks the host name up in the background and connects when the reply comes
+// (HostNameLookupDone). A blocking one has no pump to bring that reply, so it resolves and connects
+// before returning: State 5, or a raised error with State still 0.
 void WSocket::Connect() {
     if (state_ != WSSS_Idle) raise_usage("Socket must be idle to issue a connect!");
     if (resolve_host_) {
         if (host_name_.empty()) raise_usage("Host name not defined!");
-        StartHostNameLookup(host_name_);  // HostNameLookupDone starts the connection
-        return;
+        if (!blocking_) {
+            StartHostNameLookup(host_name_);  // HostNameLookupDone goes on connecting
+            return;
+        }
+        resolve_now(host_name_);
     }
     if (ws::connect(as_socket(handle_), reinterpret_cast<const sockaddr*>(&remote_), kSockAddrLength) == ws::SOCKET_ERROR) {
         if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) raise_winsock("Failure connecting to remote socket!");

@@ -63,6 +63,8 @@ public:
     void Bind();
     int32_t BytesAvailable();
     void CloseSocket();
+    // With ResolveHost, a non-blocking core looks HostName up first (State 3) and connects when the reply
+    // comes; a blocking one resolves and connects before it returns.
     void Connect();
     bool DataWaiting() const noexcept { return data_waiting_; }
     void GetHostByAddr(const std::string& IPAddress);
@@ -156,6 +158,7 @@ private:
     void set_handle(int32_t handle);
     void set_task_handle(int32_t task);
     void end_lookup() noexcept;
+    void resolve_now(const std::string& name);  // a blocking socket's Connect: the lookup without the pump
     void handle_notification(int event, int error);
     void name_lookup_done(const VBWinMess& Message);
     void address_lookup_done(const VBWinMess& Message);
@@ -172,6 +175,7 @@ private:
     bool resolve_host_ = true;
     std::string host_name_;
     int32_t state_ = WSSS_Closed;
+    bool blocking_ = true;           // no AsyncSelect or FIONBIO has made the Windows socket non-blocking
     bool send_blocked_ = false;
     bool data_waiting_ = false;
     int32_t timeout_ = 0;            // inactivity time-out in tenths of a second; 0 = off

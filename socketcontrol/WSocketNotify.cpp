@@ -53,6 +53,13 @@ void WSocket::StartHostNameLookup(const std::string& Name) {
     state_ = WSSS_ResolvingHost;
 }
 
+void WSocket::resolve_now(const std::string& name) {
+    ws::HostEntry entry;
+    if (ws::get_host_by_name(cp1252::from_utf8(name).c_str(), entry) == ws::SOCKET_ERROR)
+        raise_winsock(kResolutionFailed);
+    remote_.addr_be = entry.addresses.front();  // never empty: no address is WSANO_DATA
+}
+
 void WSocket::GetHostByName(const std::string& HostName) {
     if (resolve_host_) raise_usage("Cannot use this function whilst the ResolveHost property is TRUE!");
     if (state_ != WSSS_Idle) raise_usage("Socket must be idle to use GetHostByName!");

@@ -12,8 +12,12 @@
 // pass delivers what was posted before it ends. Posts from other threads go through the locked inbox and
 // write the eventfd when the inbox turns non-empty.
 //
-// Timers are an unsorted vector, scanned once per pass: a thread has a handful (the form timers), so a
-// heap would cost more than it saves. The timerfd is re-armed only when the earliest deadline changes.
+// Timers live in a map by id and a schedule ordered by deadline, so adding and removing cost O(log n) and
+// a removed timer is freed at once, pump or no pump: a thread that starts and stops controls without
+// ever pumping (synchronous sockets only) must not pile up dead timers. A pass takes the ids that are due
+// when it starts, and looks each one up again before running it, so a callback may remove any timer
+// (itself included) or add new ones, which wait for the next pass. The timerfd is re-armed only when the
+// earliest deadline changes.
 #include "platform/msgloop/MessageLoop.h"
 
 #include <sys/epoll.h>
@@ -23,10 +27,13 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/msgloop/UniqueFd.h"
@@ -144,13 +151,12 @@ bool ThreadPoster::post_task(std::function<void()> task) const {
 
 struct MessageLoop::Impl {
     struct Timer {
-        TimerId id;
         Clock::duration interval;
-        Clock::time_point due;
+        Clock::time_point due;                       // its entry in `schedule`
         std::shared_ptr<std::function<void()>> fn;   // shared so a callback may remove its own timer
         TimerMode mode;
-        bool alive;
     };
+    using Slot = std::pair<Clock::time_point, TimerId>;   // earliest first; ids break ties in adding order
     struct FdSlot {
         FdHandler* handler = nullptr;
         uint32_t generation = 0;   // bumped on unwatch: stale readiness of a reused fd is ignored
@@ -163,7 +169,8 @@ struct MessageLoop::Impl {
     ItemRing queue;
     bool wake_signalled = false;   // owner-side: our own write to the eventfd is still unread
     std::unordered_map<Hwnd, std::shared_ptr<WindowProc>> windows;
-    std::vector<Timer> timers;
+    std::map<TimerId, Timer> timers;
+    std::set<Slot> schedule;       // one entry per timer
     Clock::time_point armed_deadline = Clock::time_point::max();
     std::vector<FdSlot> slots;     // indexed by fd
     int depth = 0;                 // nesting of run_once
@@ -228,31 +235,32 @@ struct MessageLoop::Impl {
     }
 
     bool run_due_timers() {
-        bool ran = false;
         const Clock::time_point now = Clock::now();
-        const size_t count = timers.size();   // timers added by a callback wait for the next pass
-        for (size_t i = 0; i < count; ++i) {
-            Timer& timer = timers[i];
-            if (!timer.alive || timer.due > now) continue;
+        std::vector<TimerId> due;   // taken first: timers added by a callback wait for the next pass
+        for (auto it = schedule.begin(); it != schedule.end() && it->first <= now; ++it) due.push_back(it->second);
+        bool ran = false;
+        for (const TimerId id : due) {
+            const auto it = timers.find(id);
+            // Removed by an earlier callback of this pass, or already run by a pass nested in one.
+            if (it == timers.end() || it->second.due > now) continue;
+            Timer& timer = it->second;
             const std::shared_ptr<std::function<void()>> fn = timer.fn;
+            schedule.erase({timer.due, id});
             if (timer.mode == TimerMode::periodic) {
                 timer.due += timer.interval;
                 if (timer.due <= now) timer.due = now + timer.interval;   // missed ticks merge
+                schedule.insert({timer.due, id});
             } else {
-                timer.alive = false;
+                timers.erase(it);   // finished before it runs, so it cannot be removed from inside
             }
-            guarded(*fn);   // may add timers (reallocating `timers`): `timer` is not used after this
+            guarded(*fn);   // may add or remove timers: `timer` and `it` are not used after this
             ran = true;
         }
-        if (depth == 1) std::erase_if(timers, [](const Timer& t) { return !t.alive; });
         return ran;
     }
 
     Clock::time_point earliest_due() const {
-        Clock::time_point earliest = Clock::time_point::max();
-        for (const Timer& t : timers)
-            if (t.alive && t.due < earliest) earliest = t.due;
-        return earliest;
+        return schedule.empty() ? Clock::time_point::max() : schedule.begin()->first;
     }
 
     void arm_timer_fd() noexcept {
@@ -311,12 +319,15 @@ MessageLoop::~MessageLoop() {
 }
 
 namespace {
-// The holder deletes the loop at thread exit; the raw pointer stays readable (as null) afterwards, so
-// other thread-local objects that are destroyed later can still ask whether a loop exists.
+// The holder deletes the loop at thread exit. The raw pointer and the flag have no destructors, so they
+// stay readable afterwards: other thread-local objects destroyed later (a control kept in a thread_local,
+// say) can still ask whether a loop exists, and are told no instead of getting a new one.
 thread_local MessageLoop* t_loop = nullptr;
+thread_local bool t_loop_ended = false;
 struct LoopHolder {
     MessageLoop* loop = nullptr;
     ~LoopHolder() {
+        t_loop_ended = true;
         t_loop = nullptr;
         delete loop;
     }
@@ -326,6 +337,7 @@ thread_local LoopHolder t_holder;
 
 MessageLoop& MessageLoop::current() {
     if (!t_loop) {
+        if (t_loop_ended) throw std::logic_error("MessageLoop::current: the thread's loop has already ended");
         t_holder.loop = new MessageLoop();
         t_loop = t_holder.loop;
     }
@@ -382,21 +394,28 @@ TimerId MessageLoop::add_timer(Duration interval, std::function<void()> fn, Time
     if (!fn) throw std::invalid_argument("add_timer: empty callback");
     const Clock::duration step = std::max<Clock::duration>(interval, std::chrono::milliseconds(1));
     const TimerId id = next_id(g_next_timer);
-    impl_->timers.push_back(Impl::Timer{id, step, Clock::now() + step,
-                                        std::make_shared<std::function<void()>>(std::move(fn)), mode, true});
+    const Clock::time_point due = Clock::now() + step;
+    auto callback = std::make_shared<std::function<void()>>(std::move(fn));
+    impl_->schedule.insert({due, id});
+    try {
+        impl_->timers.emplace(id, Impl::Timer{step, due, std::move(callback), mode});
+    } catch (...) {
+        impl_->schedule.erase({due, id});
+        throw;
+    }
     if (impl_->depth == 0) impl_->arm_timer_fd();
     return id;
 }
 
 bool MessageLoop::remove_timer(TimerId id) {
-    for (Impl::Timer& t : impl_->timers) {
-        if (t.id == id && t.alive) {
-            t.alive = false;
-            return true;
-        }
-    }
-    return false;
+    const auto it = impl_->timers.find(id);
+    if (it == impl_->timers.end()) return false;
+    impl_->schedule.erase({it->second.due, id});
+    impl_->timers.erase(it);   // a callback that is running keeps its own reference to the function
+    return true;
 }
+
+size_t MessageLoop::timer_count() const noexcept { return impl_->timers.size(); }
 
 int MessageLoop::watch_fd(int fd, uint32_t events, FdHandler* handler) {
     if (fd < 0 || !handler) return -EINVAL;

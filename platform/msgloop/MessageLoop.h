@@ -84,9 +84,10 @@ private:
 
 class MessageLoop final {
 public:
-    // This thread's loop, created on first use and destroyed when the thread ends.
+    // This thread's loop, created on first use and destroyed when the thread ends. Asked for by an
+    // object that ends after it (during the thread's exit), it throws std::logic_error.
     static MessageLoop& current();
-    // This thread's loop if it was created, else null (does not create one).
+    // This thread's loop if it was created and has not ended, else null (does not create one).
     static MessageLoop* current_if_exists() noexcept;
 
     MessageLoop(const MessageLoop&) = delete;
@@ -117,8 +118,11 @@ public:
     // `fn` runs every `interval` (or once after it) from the pump until removed. A late pump does not
     // run a periodic timer several times to catch up: like a form timer, missed ticks merge into one.
     TimerId add_timer(Duration interval, std::function<void()> fn, TimerMode mode = TimerMode::periodic);
-    // Stops the timer (also from inside its own callback). False if unknown or already finished.
+    // Stops the timer (also from inside its own callback) and frees it at once, whether the pump runs or
+    // not. False if unknown or already finished. Adding and removing cost O(log n).
     bool remove_timer(TimerId id);
+    // Timers the loop holds: added and neither removed nor finished.
+    size_t timer_count() const noexcept;
 
     // --- descriptors ---
     // Registers `fd` (level-triggered) with interest `events` (io:: bits); `handler` is called with the

@@ -224,9 +224,10 @@ void after_accept(SocketRecord& listener, bool out_of_descriptors) {
         msgloop::MessageLoop::current().add_timer(
             std::chrono::milliseconds(100),
             [handle] {
-                auto& sockets = thread_sockets().sockets;
-                const auto it = sockets.find(handle);
-                if (it == sockets.end()) return;
+                ThreadSockets* state = thread_sockets_if_alive();
+                if (state == nullptr) return;
+                const auto it = state->sockets.find(handle);
+                if (it == state->sockets.end()) return;
                 it->second->accept_backoff = false;
                 update_interest(*it->second, false);
             },

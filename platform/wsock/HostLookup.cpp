@@ -1,4 +1,5 @@
-// HostLookup.cpp: WSAAsyncGetHostByName / WSAAsyncGetHostByAddr / WSACancelAsyncRequest.
+// HostLookup.cpp: WSAAsyncGetHostByName / WSAAsyncGetHostByAddr / WSACancelAsyncRequest, and the
+// blocking get_host_by_name.
 //
 // Each lookup runs on a helper thread of its own (getaddrinfo and getnameinfo are thread-safe; a
 // request per thread keeps one slow name server from holding up the others). The helper touches nothing
@@ -115,8 +116,7 @@ std::vector<char> encode(const HostEntry& e) {
 }
 
 // On the owning thread: deliver the reply of `task` unless it was cancelled or cleaned up.
-void complete(HANDLE task, const LookupResult& result) {
-    ThreadSockets& state = thread_sockets();
+void complete(ThreadSockets& state, HANDLE task, const LookupResult& result) {
     const auto it = state.lookups.find(task);
     if (it == state.lookups.end()) return;
     const Lookup lookup = it->second;
@@ -149,9 +149,10 @@ HANDLE start(HWND hwnd, uint32_t msg, char* buf, int buflen, std::string name, u
         std::thread([poster, task, name = std::move(name), address, by_name] {
             LookupResult result = by_name ? resolve_name(name) : resolve_address(address);
             poster.post_task([task, result = std::move(result)] {
-                ThreadSockets& owner = thread_sockets();
-                if (owner.running_lookups > 0) --owner.running_lookups;
-                complete(task, result);
+                ThreadSockets* owner = thread_sockets_if_alive();
+                if (owner == nullptr) return;   // the thread is ending: nobody waits for the reply
+                if (owner->running_lookups > 0) --owner->running_lookups;
+                complete(*owner, task, result);
             });
         }).detach();
     } catch (const std::system_error&) {
@@ -190,6 +191,15 @@ int WSACancelAsyncRequest(HANDLE task) {
     const auto& done = state.finished_lookups;
     if (task != 0 && std::find(done.begin(), done.end(), task) != done.end()) return fail(WSAEALREADY);
     return fail(WSAEINVAL);
+}
+
+int get_host_by_name(const char* name, HostEntry& out) {
+    if (!detail::started()) return SOCKET_ERROR;
+    if (!name) return detail::fail(WSAEFAULT);
+    detail::LookupResult result = detail::resolve_name(name);
+    if (result.error != 0) return detail::fail(result.error);
+    out = std::move(result.entry);
+    return 0;
 }
 
 bool parse_hostent(const char* buf, int buflen, HostEntry& out) {

@@ -3,6 +3,7 @@
 #include "platform/wsock/ThreadSockets.h"
 
 #include <atomic>
+#include <cassert>
 #include <cstring>
 
 namespace wsock {
@@ -10,6 +11,8 @@ namespace detail {
 namespace {
 
 thread_local int t_last_error = 0;
+// Set when the thread's table ends. No destructor, so it can be read by whatever ends after the table.
+thread_local bool t_sockets_ended = false;
 
 // Handles are never reused in the process (see WinSock.h). Socket handles start well away from small
 // numbers so that they are not mistaken for descriptors while debugging.
@@ -25,12 +28,22 @@ uint32_t take(std::atomic<uint32_t>& counter) noexcept {
 
 }  // namespace
 
-ThreadSockets& thread_sockets() {
+ThreadSockets* thread_sockets_if_alive() {
+    if (t_sockets_ended) return nullptr;
     thread_local ThreadSockets state;
-    return state;
+    return &state;
 }
 
-ThreadSockets::~ThreadSockets() { close_all(); }
+ThreadSockets& thread_sockets() {
+    ThreadSockets* state = thread_sockets_if_alive();
+    assert(state != nullptr && "thread_sockets() after the thread's table ended");
+    return *state;
+}
+
+ThreadSockets::~ThreadSockets() {
+    t_sockets_ended = true;   // from here on every call finds the thread not started
+    close_all();
+}
 
 void ThreadSockets::close_all() noexcept {
     for (auto& [handle, record] : sockets) forget_interest(*record);
@@ -45,7 +58,8 @@ int fail(int32_t wsa_error) noexcept {
 }
 
 bool started() noexcept {
-    if (thread_sockets().startup_count > 0) return true;
+    const ThreadSockets* state = thread_sockets_if_alive();
+    if (state != nullptr && state->startup_count > 0) return true;
     fail(WSANOTINITIALISED);
     return false;
 }
@@ -92,14 +106,16 @@ int WSAStartup(uint16_t version, WSADATA* data) {
         data->iMaxSockets = 0xFFFF;
         data->iMaxUdpDg = 65467;
     }
-    ++detail::thread_sockets().startup_count;
+    detail::ThreadSockets* state = detail::thread_sockets_if_alive();
+    if (state == nullptr) return WSASYSNOTREADY;   // asked while the thread is ending
+    ++state->startup_count;
     return 0;
 }
 
 int WSACleanup() {
-    detail::ThreadSockets& state = detail::thread_sockets();
-    if (state.startup_count == 0) return detail::fail(WSANOTINITIALISED);
-    if (--state.startup_count == 0) state.close_all();   // as Windows: open sockets are closed
+    detail::ThreadSockets* state = detail::thread_sockets_if_alive();
+    if (state == nullptr || state->startup_count == 0) return detail::fail(WSANOTINITIALISED);
+    if (--state->startup_count == 0) state->close_all();   // as Windows: open sockets are closed
     return 0;
 }
 

@@ -70,10 +70,14 @@ struct ThreadSockets {
     std::deque<HANDLE> finished_lookups;   // recent replies, so a late cancel says WSAEALREADY
     size_t running_lookups = 0;            // helper threads not yet reported back, cancelled ones included
 
-    ~ThreadSockets();
+    ~ThreadSockets();   // marks the table ended, then closes what is left
     void close_all() noexcept;
 };
 
+// This thread's table, created on first use; null once it has ended during the thread's exit, so that an
+// object ending after it (a control kept in static storage, say) finds no sockets instead of freed memory.
+ThreadSockets* thread_sockets_if_alive();
+// The table where it is known to be alive: after started() or find_socket() succeeded.
 ThreadSockets& thread_sockets();
 
 // Sets the thread's last error and returns SOCKET_ERROR.

@@ -209,4 +209,9 @@ struct HostEntry {
 // Reads the layout above; false when the buffer does not hold a well-formed entry.
 bool parse_hostent(const char* buf, int buflen, HostEntry& out);
 
+// The blocking lookup (gethostbyname's part in Windows Sockets) for synchronous callers, who run no pump
+// for a reply to arrive through: resolves `name` as WSAAsyncGetHostByName does, on the calling thread.
+// 0 with `out` filled, or SOCKET_ERROR with the last error (11001 ... 11004, WSANOTINITIALISED, WSAEFAULT).
+int get_host_by_name(const char* name, HostEntry& out);
+
 }  // namespace wsock

@@ -50,6 +50,20 @@ TEST(Quellox, FirstInstanceStartsTheThreadAndTheLastStopsIt) {
     EXPECT_FALSE(thread_started());
 }
 
+// A client thread with blocking sockets only never pumps; starting and stopping controls there must
+// leave nothing behind in the thread's loop.
+TEST(Quellox, StartingAndStoppingWithoutAPumpLeavesNoTimersBehind) {
+    ScopedTempDir dir;
+    ASSERT_EQ(Quellox::instance_count(), 0);
+    const msgloop::MessageLoop& loop = msgloop::MessageLoop::current();
+    const size_t timers = loop.timer_count();
+    for (int cycle = 0; cycle < 1000; ++cycle) {
+        Quellox control;
+        auto blocking = control.CreateSocket(QXStream, false);
+    }
+    EXPECT_EQ(loop.timer_count(), timers);
+}
+
 class QuelloxTest : public ::testing::Test {
 protected:
     ScopedTempDir dir_;

@@ -131,6 +131,48 @@ TEST_F(SocketTest, PeerCloseOffersUnreadDataBeforeClosed) {
     }
 }
 
+// A synchronous client runs no pump: its blocking socket resolves and connects inside Connect.
+TEST_F(SocketTest, BlockingConnectByHostNameIsConnectedWhenItReturns) {
+    RawListener peer;
+    auto client = control_.CreateSocket(QXStream, false);
+    ASSERT_TRUE(client->ResolveHost());
+    client->HostName("localhost");
+    client->RemotePort(peer.port);
+    client->Connect();
+    EXPECT_EQ(client->State(), WSSS_Connected);
+    EXPECT_EQ(client->RemoteIPAddress(), "127.0.0.1");
+    EXPECT_EQ(client->SendString("request"), 7);
+
+    // A name that does not resolve raises the lookup's error and leaves the socket idle.
+    auto lost = control_.CreateSocket(QXStream, false);
+    lost->HostName("nonexistent.invalid");
+    lost->RemotePort(peer.port);
+    const ComError failure = error_of([&] { lost->Connect(); });
+    EXPECT_TRUE(failure.number() == wsock::WSAHOST_NOT_FOUND || failure.number() == wsock::WSATRY_AGAIN)
+        << failure.number() << " " << failure.description();
+    EXPECT_EQ(lost->State(), WSSS_Idle);
+}
+
+// Time-outs of blocking calls raise 10060 (WSAETIMEDOUT); a send never reports a part as success.
+TEST_F(SocketTest, BlockingTimeOutsRaiseTimedOut) {
+    RawListener peer;  // accepts (in the backlog) but never reads or writes
+    auto client = control_.CreateSocket(QXStream, false);
+    client->ResolveHost(false);
+    client->RemoteIPAddress("127.0.0.1");
+    client->RemotePort(peer.port);
+    client->Connect();
+    ASSERT_EQ(client->State(), WSSS_Connected);
+
+    client->SocketOption(WSSO_RcvTimeout, 50);
+    std::string data;
+    EXPECT_EQ(error_number([&] { client->ReceiveString(data, 10); }), wsock::WSAETIMEDOUT);
+
+    client->SocketOption(WSSO_SndTimeout, 100);
+    const std::vector<uint8_t> bulk(64 << 20, 'x');  // far more than both sides' buffers hold
+    EXPECT_EQ(error_number([&] { client->SendBytes(bulk.data(), static_cast<int32_t>(bulk.size())); }),
+              wsock::WSAETIMEDOUT);
+}
+
 TEST_F(SocketTest, ASocketWithoutACoreFailsItsMembersAndGoesQuietly) {
     const int32_t sockets = Quellox::SocketCount();
     {

@@ -272,6 +272,22 @@ TEST_F(TextSocketTest, MaxLineLengthDropsOverlongLinesAndBoundsTheBuffer) {
     }
 }
 
+// The end of an overlong line that arrives without a terminator before the peer closes belongs to the
+// line already reported: it goes without a second Error.
+TEST_F(TextSocketTest, OverlongLastLineIsReportedOnceWhenThePeerCloses) {
+    TextPair pair;
+    ASSERT_TRUE(pair.open(control_));
+    pair.server->MaxLineLength(8);
+    ASSERT_TRUE(pair.client->SendRaw(std::string(20, 'a')));
+    ASSERT_TRUE(pump_until([&] { return pair.server_events->count("Error 10040 ") == 1; }));
+    ASSERT_TRUE(pair.client->SendRaw(std::string(8, 'b')));  // more of it: short enough to stay buffered
+    ASSERT_TRUE(pump_until([&] { return pair.server->ReceiveBufferSize() == 9; }));
+    pair.client.reset();  // closes the connection
+    ASSERT_TRUE(pump_until([&] { return pair.server_events->count("Closed") == 1; }));
+    EXPECT_EQ(pair.server_events->count("Error 10040 "), 1u);
+    EXPECT_TRUE(pair.server_events->lines.empty());
+}
+
 // Raises the soft limit on open descriptors to the hard one; false when even that is below `needed`.
 bool allow_descriptors(rlim_t needed) {
     rlimit limit{};

@@ -229,6 +229,54 @@ TEST(MessageLoop, PeriodicTimerTicksUntilRemovedEvenFromItsOwnCallback) {
     EXPECT_FALSE(loop.remove_timer(id));
 }
 
+// A thread that never pumps (synchronous sockets only) still adds and removes timers as controls come
+// and go: each removal must free its timer at once.
+TEST(MessageLoop, RemovedTimersAreFreedAtOnceWithoutAPass) {
+    auto& loop = MessageLoop::current();
+    const size_t before = loop.timer_count();
+    const auto captured = std::make_shared<int>(0);
+    for (int cycle = 0; cycle < 5000; ++cycle) {
+        const auto periodic = loop.add_timer(100ms, [captured] {});
+        const auto once = loop.add_timer(100ms, [captured] {}, msgloop::TimerMode::once);
+        ASSERT_TRUE(loop.remove_timer(once));
+        ASSERT_TRUE(loop.remove_timer(periodic));
+        ASSERT_FALSE(loop.remove_timer(periodic));
+    }
+    EXPECT_EQ(loop.timer_count(), before);
+    EXPECT_EQ(captured.use_count(), 1) << "a removed timer still holds its callback";
+}
+
+// Timers due in the same pass: a callback may remove a later one (which then does not run), itself, or
+// a one-shot timer that has already finished.
+TEST(MessageLoop, TimerCallbacksMayRemoveTimersDueInTheSamePass) {
+    settle();
+    auto& loop = MessageLoop::current();
+    const size_t before = loop.timer_count();
+    std::vector<std::string> ran;
+    msgloop::TimerId first = 0, second = 0, third = 0, fourth = 0;
+    first = loop.add_timer(1ms, [&] {
+        ran.push_back("first");
+        EXPECT_TRUE(loop.remove_timer(second));
+        EXPECT_TRUE(loop.remove_timer(first));
+    });
+    second = loop.add_timer(1ms, [&] { ran.push_back("second"); });
+    third = loop.add_timer(1ms, [&] {
+        ran.push_back("third");
+        EXPECT_FALSE(loop.remove_timer(third));   // a one-shot timer has finished before it runs
+        EXPECT_TRUE(loop.remove_timer(fourth));
+        loop.add_timer(1ms, [&] { ran.push_back("added"); }, msgloop::TimerMode::once);
+    }, msgloop::TimerMode::once);
+    fourth = loop.add_timer(1ms, [&] { ran.push_back("fourth"); });
+    const auto all_due = std::chrono::steady_clock::now() + 2ms;
+    while (std::chrono::steady_clock::now() < all_due) {
+    }
+    loop.run_once(0ms);
+    EXPECT_EQ(ran, (std::vector<std::string>{"first", "third"}));
+    ASSERT_TRUE(pump_until([&] { return ran.size() == 3; }));
+    EXPECT_EQ(ran.back(), "added");
+    EXPECT_EQ(loop.timer_count(), before);
+}
+
 TEST(MessageLoop, SelfRepostingWindowDoesNotStarveTimersOrDescriptors) {
     settle();
     auto& loop = MessageLoop::current();

@@ -1,6 +1,9 @@
 // Sockets_test.cpp: blocking sockets, error numbers of failing calls, start-up per thread, socket
 // options, ioctlsocket and inet_addr.
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +83,71 @@ TEST_F(Sockets, BlockingClientTalksToAServerOnAnotherThread) {
     EXPECT_EQ(WSAGetLastError(), WSAESHUTDOWN);
     server.join();
     EXPECT_TRUE(notes_.empty()) << "blocking sockets post nothing";
+}
+
+namespace {
+std::atomic<int> g_signals{0};
+void count_signal(int) { g_signals.fetch_add(1, std::memory_order_relaxed); }
+
+// Installs a SIGUSR1 handler without SA_RESTART (so a blocked send returns early) for one scope.
+class InterruptingSignal {
+public:
+    InterruptingSignal() {
+        struct sigaction action{};
+        action.sa_handler = &count_signal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        sigaction(SIGUSR1, &action, &previous_);
+    }
+    ~InterruptingSignal() { sigaction(SIGUSR1, &previous_, nullptr); }
+
+private:
+    struct sigaction previous_{};
+};
+}  // namespace
+
+TEST_F(Sockets, BlockingSendTakesEverythingWhileSignalsInterruptIt) {
+    // A slow reader on another thread: a small send buffer, small reads, and a signal to the sending
+    // thread after each read, so the send is interrupted many times with part of it sent.
+    const InterruptingSignal handler;
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = loopback(0);
+    ASSERT_EQ(::bind(listener, as_sa(address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    socklen_t address_len = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &address_len);
+
+    std::string payload(4 << 20, '\0');
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
+    const pthread_t sender = ::pthread_self();
+    std::string received;
+    std::thread reader([&] {
+        const int conn = ::accept(listener, nullptr, nullptr);
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::recv(conn, buf, sizeof buf, 0)) != 0) {
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) break;
+            received.append(buf, static_cast<size_t>(n));
+            ::pthread_kill(sender, SIGUSR1);
+        }
+        ::close(conn);
+    });
+
+    const SOCKET c = make();
+    ASSERT_EQ(set_int(c, WS_SOL_SOCKET, WS_SO_SNDBUF, 16 << 10), 0);
+    ASSERT_EQ(connect(c, as_sa(address), sizeof address), 0) << WSAGetLastError();
+    g_signals = 0;
+    const int sent = send(c, payload.data(), static_cast<int>(payload.size()), 0);
+    const int error = WSAGetLastError();
+    const int signals_during_send = g_signals.load();
+    closesocket(c);
+    reader.join();
+    ::close(listener);
+
+    EXPECT_GT(signals_during_send, 0) << "the send was never interrupted: the test proves nothing";
+    EXPECT_EQ(sent, static_cast<int>(payload.size())) << "error " << error;
+    EXPECT_TRUE(received == payload) << "received " << received.size() << " of " << payload.size() << " bytes";
 }
 
 TEST_F(Sockets, FailingCallsReportTheWindowsErrorNumbers) {
