@@ -1,11 +1,16 @@
-// AsciiCase.h: case folding of ASCII letters only, for names the system matches without regard to case
-// (member names, ProgIDs, providers, connection-string keys, month names). Never locale-dependent.
+// AsciiCase.h: case folding and character classes of ASCII only, for names the system matches without regard
+// to case (member names, ProgIDs, providers, connection-string keys, month names, SQL keywords) and for
+// blanks in SQL text. Never locale-dependent: <cctype> follows the process locale, and in a Turkish one-byte
+// locale tolower('I') is the dotless i (0xFD), so "INSERT" would not read as "insert".
 #pragma once
 
 #include <string>
 #include <string_view>
 
 inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline bool ascii_is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool ascii_is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+inline bool ascii_is_alnum(char c) { return ascii_is_alpha(c) || (c >= '0' && c <= '9'); }
 
 inline std::string ascii_lowered(std::string_view text) {
     std::string out(text);

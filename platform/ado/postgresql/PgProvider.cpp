@@ -15,7 +15,6 @@
 // before the next statement there, which then fails with a clear error instead of running outside it.
 #include "platform/ado/postgresql/PgProvider.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -139,9 +138,9 @@ private:
 // EXPLAIN, WITH …) are read at once on the main connection.
 bool declarable(const std::string& sql) {
     size_t i = 0;
-    while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
+    while (i < sql.size() && (ascii_is_space(sql[i]) || sql[i] == '(')) ++i;
     size_t j = i;
-    while (j < sql.size() && std::isalpha(static_cast<unsigned char>(sql[j]))) ++j;
+    while (j < sql.size() && ascii_is_alpha(sql[j])) ++j;
     const std::string word = ascii_lowered(std::string_view(sql).substr(i, j - i));
     return word == "select" || word == "values" || word == "table";
 }

@@ -15,11 +15,11 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/AsciiCase.h"
 #include "common/ComError.h"
 #include "platform/ado/AdoTypes.h"
 #include "platform/ado/detail/ConnectionString.h"
@@ -94,7 +94,7 @@ private:
 // Past blanks, "-- …" line comments and "/* … */" block comments: where a statement's first word starts.
 const char* skip_blanks_and_comments(const char* sql) {
     for (;;) {
-        while (*sql && std::isspace(static_cast<unsigned char>(*sql))) ++sql;
+        while (ascii_is_space(*sql)) ++sql;
         if (sql[0] == '-' && sql[1] == '-') {
             while (*sql && *sql != '\n') ++sql;
         } else if (sql[0] == '/' && sql[1] == '*') {
@@ -116,8 +116,8 @@ bool only_comments_after(const char* sql) {
 bool starts_with_word(const char* sql, const char* word) {
     sql = skip_blanks_and_comments(sql);
     for (; *word; ++word, ++sql)
-        if (std::tolower(static_cast<unsigned char>(*sql)) != *word) return false;
-    return !std::isalnum(static_cast<unsigned char>(*sql));
+        if (ascii_lower(*sql) != *word) return false;
+    return !ascii_is_alnum(*sql);
 }
 
 // ADO's RecordsAffected: rows changed by a data change, -1 for statements that return rows or change no

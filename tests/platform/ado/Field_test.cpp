@@ -146,16 +146,18 @@ TEST_P(FieldTest, NumbersIgnoreTheProcessLocale) {
     EXPECT_EQ(check->Fields(Variant("dt")).Value(), Variant("-0.125"));
 }
 
-// SQLite column kinds come from the declared type's name, which must be upper-cased the same way in
-// every locale: in Turkish "time" would otherwise become "T\xDDME" and lose its kind.
-TEST_P(FieldTest, DeclaredTypesIgnoreTheProcessLocale) {
-    if (is_pg()) GTEST_SKIP() << "PostgreSQL column kinds come from type numbers, not names";
-    exec("CREATE TABLE lower_kinds (id integer primary key, t time, b bit)");
-    exec("INSERT INTO lower_kinds VALUES (1, '15:04:05', 1)");
+// Names in SQL text are matched the same way in every locale: in Turkish, SQLite's declared type "time"
+// would otherwise upper-case to "T\xDDME" and lose its kind, and "INSERT" would lower-case to "\xFDnsert" and
+// no longer count as a data change, nor "SELECT" as a statement a cursor may stream.
+TEST_P(FieldTest, SqlNamesIgnoreTheProcessLocale) {
+    exec("CREATE TABLE lower_kinds (id integer primary key, t time, b " + std::string(is_pg() ? "boolean" : "bit") +
+         ")");
     const test_support::ScopedLocale turkish(test_support::kTurkishCase);
     if (!turkish.ok()) GTEST_SKIP() << turkish.why();
     ASSERT_EQ(std::toupper('i'), 0xDD) << "the Turkish locale is not in effect";
-    auto rs = open("SELECT t, b FROM lower_kinds", adOpenStatic, adLockReadOnly);
+    EXPECT_EQ(conn_->Execute("INSERT INTO lower_kinds VALUES (1, '15:04:05', TRUE)"), 1);
+    EXPECT_EQ(conn_->Execute("\tINSERT INTO lower_kinds VALUES (2, '15:04:05', FALSE)"), 1);
+    auto rs = open("SELECT t, b FROM lower_kinds ORDER BY id", adOpenForwardOnly, adLockReadOnly);
     EXPECT_EQ(rs->Fields(Variant("t")).Value(), Variant::date(vb::make_date_serial(1899, 12, 30, 15, 4, 5)));
     EXPECT_EQ(rs->Fields(Variant("b")).Value(), Variant(true));
 }
