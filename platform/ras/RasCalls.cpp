@@ -5,6 +5,7 @@
 // A hung-up dial leaves the table at once (its handle answers 6 from then on); its worker may still be
 // ending processes, so its thread is joined later, by the next call that finds it finished, or when
 // the process exits.
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <vector>
