@@ -1,6 +1,7 @@
 # The README's commands. Each does its own set-up on a fresh Debian machine (packages when run as root).
 #   make test   build with AddressSanitizer + UndefinedBehaviorSanitizer and run the whole suite (the
-#               benchmarks are compiled too, so they cannot rot, but not run)
+#               benchmarks are compiled too, so they cannot rot, but not run); then the dial path's tests
+#               again under ThreadSanitizer, in build/tsan (scripts/run-tsan.sh)
 #   make run    build with release flags and start the project's main job
 #   make bench  build the benchmarks in that same release build and run them, so the figures are those of
 #               the program users run
@@ -24,6 +25,7 @@ test: deps
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  scripts/with-postgres.sh ctest --test-dir $(TEST_BUILD) --output-on-failure -j $(JOBS) --timeout 300
+	JOBS=$(JOBS) scripts/run-tsan.sh
 
 run: all
 	@scripts/run.sh $(RUN_BUILD)

@@ -5,6 +5,7 @@
 
 #include "common/ComError.h"
 #include "platform/wsock/WinSock.h"
+#include "socketcontrol/Dialer.h"
 #include "socketcontrol/ErrorLog.h"
 #include "socketcontrol/Helper.h"
 #include "socketcontrol/ObjectCounts.h"
@@ -28,6 +29,7 @@ constexpr MemberInfo kMembers[] = {
     {"WinMessCount", 0x68030006, ""},
     {"WSocketCount", 0x68030005, ""},
     {"Count", 0x68030004, "The current number of sockets."},
+    {"CreateDialer", 0x6003000E, ""},
     {"CreateSocket", 0x6003000F, "Creates a Socket object."},
     {"CreateTextSocket", 0x60030010, ""},
     {"CreateTimer", 0x60030011, ""},
@@ -176,3 +178,5 @@ std::shared_ptr<TextSocket> Quellox::CreateTextSocket() {
 }
 
 std::shared_ptr<VBTimer> Quellox::CreateTimer() { return VBTimer::create(); }
+
+std::shared_ptr<Dialer> Quellox::CreateDialer() { return Dialer::create(); }

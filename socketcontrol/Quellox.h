@@ -16,6 +16,7 @@
 #include "socketcontrol/MemberInfo.h"
 #include "socketcontrol/SocketEnums.h"
 
+class Dialer;
 class Helper;
 class Socket;
 class TextSocket;
@@ -40,6 +41,8 @@ public:
     static int32_t WSocketCount() noexcept;
     // Cores in this thread's socket registry.
     static int32_t Count() noexcept;
+    // A new dialer with the phonebook loaded (its errors reach the caller).
+    std::shared_ptr<Dialer> CreateDialer();
     // A new socket (1 stream, 2 datagram) with its core registered; with Asynchronous it has all
     // notifications but out-of-band selected, without it is a plain blocking socket without events.
     // The core's errors reach the caller unchanged and no socket is made.
