@@ -2,6 +2,8 @@
 #include "gateway/forms/DebugListView.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <string_view>
 
 #include "common/Cp1252.h"
 
@@ -10,11 +12,11 @@ namespace forms {
 namespace {
 
 // The number of screen lines of an entry: one more than its line breaks (CR LF counts once).
-size_t pieces(const std::string& entry) {
+size_t pieces(std::string_view entry) {
     size_t n = 1;
-    for (size_t i = 0; i < entry.size(); ++i) {
-        if (entry[i] == '\r' && i + 1 < entry.size() && entry[i + 1] == '\n') ++i;
-        if (entry[i] == '\r' || entry[i] == '\n') ++n;
+    for (size_t at = entry.find_first_of("\r\n"); at != std::string_view::npos; at = entry.find_first_of("\r\n", at)) {
+        at += entry.compare(at, 2, "\r\n") == 0 ? 2 : 1;
+        ++n;
     }
     return n;
 }
@@ -39,28 +41,35 @@ std::string shown(std::string_view piece, size_t width) {
     return cp1252::to_utf8(bytes);
 }
 
+// Appends up to `count` screen lines of `entry` to `out`, skipping its first `skip` lines. Stops as soon
+// as it has them, so a long request line costs no more than the part that shows.
+void append_lines(std::string_view entry, size_t skip, size_t count, size_t width, std::vector<std::string>& out) {
+    size_t start = 0;
+    for (size_t piece = 0; count > 0; ++piece) {
+        size_t end = entry.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = entry.size();
+        if (piece >= skip) {
+            out.push_back(shown(entry.substr(start, end - start), width));
+            --count;
+        }
+        if (end == entry.size()) break;
+        start = end + (entry.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> DebugListView::screen_lines(const std::string& entry, size_t width) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t i = 0; i <= entry.size(); ++i) {
-        if (i < entry.size() && entry[i] != '\r' && entry[i] != '\n') continue;
-        lines.push_back(shown(std::string_view(entry).substr(start, i - start), width));
-        if (i + 1 < entry.size() && entry[i] == '\r' && entry[i + 1] == '\n') ++i;
-        start = i + 1;
-    }
+    append_lines(entry, 0, SIZE_MAX, width, lines);
     return lines;
 }
 
 std::vector<std::string> DebugListView::visible(const std::deque<std::string>& list, size_t width, size_t height) {
     clamp(list, height);
     std::vector<std::string> out;
-    for (size_t e = top_entry_; e < list.size() && out.size() < height; ++e) {
-        const std::vector<std::string> lines = screen_lines(list[e], width);
-        for (size_t p = e == top_entry_ ? top_piece_ : 0; p < lines.size() && out.size() < height; ++p)
-            out.push_back(lines[p]);
-    }
+    for (size_t e = top_entry_; e < list.size() && out.size() < height; ++e)
+        append_lines(list[e], e == top_entry_ ? top_piece_ : 0, height - out.size(), width, out);
     return out;
 }
 

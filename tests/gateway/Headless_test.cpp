@@ -87,17 +87,6 @@ private:
     std::vector<std::string> lines_;
 };
 
-uint16_t free_port() {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
 class HeadlessTest : public ::testing::Test {
 protected:
     void SetUp() override {

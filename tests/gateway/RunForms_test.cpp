@@ -57,17 +57,6 @@ int run(const std::vector<std::string>& args, std::string* out = nullptr) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
-uint16_t free_port() {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
 // A tmux server of the test's own (its socket in the test's folder), with one 100 x 30 window.
 class Tmux {
 public:
