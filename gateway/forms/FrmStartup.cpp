@@ -29,6 +29,8 @@ constexpr int kOuterCol = 3;
 constexpr const char* kRunCaption = "Run Server";
 constexpr const char* kHelp = "Tab/Shift-Tab: next/previous box   Enter: Run Server   Esc or F10: quit without saving";
 
+bool is_space(const KeyEvent& event) { return event.key == Key::Char && event.ch == U' '; }
+
 Widget label(int row, int col, const char* text, int id = -1) {
     return widget(WidgetKind::Label, Rect{row, col, 1, static_cast<int>(std::string(text).size())}, id, text);
 }
@@ -133,7 +135,7 @@ void FrmStartup::key_in_list(const KeyEvent& event) {
         break;
     case Key::Enter:
     case Key::Char:
-        if (event.key == Key::Char && event.ch != U' ') break;
+        if (event.key == Key::Char && !is_space(event)) break;
         list_index_ = list_highlight_;
         list_open_ = false;
         break;
@@ -156,10 +158,8 @@ void FrmStartup::key_in_list(const KeyEvent& event) {
 void FrmStartup::key(const KeyEvent& event) {
     if (state_ != State::Open) return;
     if (message_) {   // the message box is modal: it only goes away
-        if (event.key == Key::Enter || event.key == Key::Escape || (event.key == Key::Char && event.ch == U' '))
-            message_.reset();
-        else if (event.key == Key::Quit || event.key == Key::Interrupt)
-            close();
+        if (event.key == Key::Enter || event.key == Key::Escape || is_space(event)) message_.reset();
+        else if (event.key == Key::Quit || event.key == Key::Interrupt) close();
         return;
     }
     if (list_open_) return key_in_list(event);
@@ -167,31 +167,33 @@ void FrmStartup::key(const KeyEvent& event) {
     case Key::Escape:
     case Key::Quit:
     case Key::Interrupt:
-        close();
-        return;
+        return close();
     case Key::Tab:
         return move_focus(1);
     case Key::BackTab:
         return move_focus(-1);
     default:
-        break;
+        return key_on_focus(event);
     }
+}
+
+// Enter or Space presses the button and opens the list; Up and Down choose in the list and otherwise
+// move between the controls, as Enter does from a text box.
+void FrmStartup::key_on_focus(const KeyEvent& event) {
+    const bool activate = event.key == Key::Enter || is_space(event);
     if (focus_ == BtRun) {
-        if (event.key == Key::Enter || (event.key == Key::Char && event.ch == U' ')) BtRun_Click();
+        if (activate) BtRun_Click();
         else if (event.key == Key::Up || event.key == Key::Left) move_focus(-1);
         else if (event.key == Key::Down || event.key == Key::Right) move_focus(1);
-        return;
+    } else if (focus_ == cbCursorlocation) {
+        const int last = static_cast<int>(kCursorTexts.size()) - 1;
+        if (event.key == Key::Up) list_index_ = std::max(list_index_ - 1, 0);
+        else if (event.key == Key::Down) list_index_ = std::min(list_index_ + 1, last);
+        else if (activate) list_open_ = true, list_highlight_ = list_index_;
+    } else if (!boxes_[focus_].key(event)) {
+        if (event.key == Key::Enter || event.key == Key::Down) move_focus(1);
+        else if (event.key == Key::Up) move_focus(-1);
     }
-    if (focus_ == cbCursorlocation) {
-        if (event.key == Key::Up) list_index_ = 0;
-        else if (event.key == Key::Down) list_index_ = 1;
-        else if (event.key == Key::Enter || (event.key == Key::Char && event.ch == U' '))
-            list_open_ = true, list_highlight_ = list_index_;
-        return;
-    }
-    if (boxes_[focus_].key(event)) return;
-    if (event.key == Key::Enter || event.key == Key::Down) move_focus(1);
-    else if (event.key == Key::Up) move_focus(-1);
 }
 
 void FrmStartup::mouse(const MouseEvent& event) {

@@ -68,6 +68,7 @@ private:
     bool check_numbers();
     void move_focus(int step);
     void key_in_list(const KeyEvent& event);
+    void key_on_focus(const KeyEvent& event);
     Rect box_rect(Control c) const;
     Rect list_rect() const;
     Rect message_rect() const;

@@ -57,6 +57,7 @@ void Terminal::run(forms::Form& form, const std::function<bool()>& done) {
     done_ = done;
     form.resize(LINES, COLS);
     draw();
+    if (watching_) read_keys();   // keys typed ahead while the form before was closing
     if (!done()) msgloop::MessageLoop::current().run();
     draw();
 }
@@ -100,10 +101,20 @@ void Terminal::after_event() {
     else request_redraw();
 }
 
-// Reads every key the terminal has; the curses library may hold several keys from one read, so the loop
-// runs until it has none. A terminal that went away (hang-up) closes the form like Ctrl-C.
+// A terminal that went away (hang-up) closes the form like Ctrl-C.
 void Terminal::on_fd_ready(int, uint32_t events) {
-    for (;;) {
+    read_keys();
+    if (events & (msgloop::io::kHup | msgloop::io::kErr)) {
+        msgloop::MessageLoop::current().unwatch_fd(STDIN_FILENO);
+        watching_ = false;
+        deliver(forms::KeyEvent{forms::Key::Interrupt});
+    }
+}
+
+// Reads every key the terminal has; the curses library may hold several keys from one read, so the loop
+// runs until it has none. It stops when the form is done, so that keys typed ahead go to the next form.
+void Terminal::read_keys() {
+    while (!(done_ && done_())) {
         wint_t code = 0;
         const int rc = wget_wch(stdscr, &code);
         if (rc == ERR) break;
@@ -116,11 +127,6 @@ void Terminal::on_fd_ready(int, uint32_t events) {
         } else if (const auto event = translate_key(rc == KEY_CODE_YES, code)) {
             deliver(*event);
         }
-    }
-    if (events & (msgloop::io::kHup | msgloop::io::kErr)) {
-        msgloop::MessageLoop::current().unwatch_fd(STDIN_FILENO);
-        watching_ = false;
-        deliver(forms::KeyEvent{forms::Key::Interrupt});
     }
 }
 

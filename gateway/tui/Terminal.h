@@ -45,6 +45,7 @@ public:
 private:
     void deliver(const forms::MouseEvent& event);
     void after_event();
+    void read_keys();
     void draw();
 
     ::screen* screen_ = nullptr;
