@@ -58,17 +58,20 @@ int run_forms(const HeadlessOptions& options) {
     Quellox control;
     std::unique_ptr<tui::Terminal> terminal;
     try {
+        // The signals are watched before the terminal opens: a failure then leaves the terminal as it was.
+        SignalWatch signals({SIGINT, SIGTERM, SIGHUP, SIGWINCH}, [&terminal](int signal) {
+            if (!terminal) return;
+            if (signal == SIGWINCH) terminal->resized();
+            else terminal->deliver(forms::KeyEvent{forms::Key::Interrupt});
+        });
         terminal = std::make_unique<tui::Terminal>();
+        forms::FrmStartup startup(*store, saved);
+        terminal->run(startup, [&startup] { return startup.state() != forms::FrmStartup::State::Open; });
+        if (startup.started()) serve(*terminal, control, startup.settings(), debug_lines, options.debug);
     } catch (const ComError& e) {
+        terminal.reset();   // the message goes to the restored terminal
         std::fprintf(stderr, "vantrel: %s\n", e.description().c_str());
         return 2;
     }
-    SignalWatch signals({SIGINT, SIGTERM, SIGHUP, SIGWINCH}, [&terminal](int signal) {
-        if (signal == SIGWINCH) terminal->resized();
-        else terminal->deliver(forms::KeyEvent{forms::Key::Interrupt});
-    });
-    forms::FrmStartup startup(*store, saved);
-    terminal->run(startup, [&startup] { return startup.state() != forms::FrmStartup::State::Open; });
-    if (startup.started()) serve(*terminal, control, startup.settings(), debug_lines, options.debug);
     return 0;
 }

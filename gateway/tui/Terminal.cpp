@@ -10,6 +10,9 @@
 #include "gateway/tui/Draw.h"
 #include "gateway/tui/Input.h"
 
+// Last: its capability macros (lines, columns ...) would rename names in the headers above.
+#include <term.h>
+
 namespace tui {
 
 namespace {
@@ -25,7 +28,10 @@ Terminal::Terminal() {
         throw ComError(kErrInvalidCall, "vantrel", kNoTerminal);
     // Only the character type follows the environment (UTF-8 output); numbers never depend on the locale.
     std::setlocale(LC_CTYPE, "");
-    screen_ = newterm(nullptr, stdout, stdin);
+    // The terminal type is looked up on its own first: a newterm that fails keeps memory it never frees.
+    int lookup = 0;
+    if (setupterm(nullptr, STDOUT_FILENO, &lookup) == OK) del_curterm(cur_term);
+    if (lookup == 1) screen_ = newterm(nullptr, stdout, stdin);
     if (!screen_)
         throw ComError(kErrInvalidCall, "vantrel", "the terminal type is unknown; run with --headless (see --help)");
     raw();   // Ctrl-C and Ctrl-Q come as keys; signals from outside come through the pump
