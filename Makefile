@@ -3,6 +3,7 @@
 #               benchmarks are compiled too, so they cannot rot, but not run); then the dial path's tests
 #               again under ThreadSanitizer, in build/tsan (scripts/run-tsan.sh)
 #   make run    build with release flags and start the project's main job
+#   make run-ui the same gateway with its terminal forms (start-up form, then the monitor window)
 #   make bench  build the benchmarks in that same release build and run them, so the figures are those of
 #               the program users run
 
@@ -10,7 +11,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 TEST_BUILD := build/asan
 RUN_BUILD := build/release
 
-.PHONY: all deps test run bench clean
+.PHONY: all deps test run run-ui bench clean
 
 all: deps
 	cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
@@ -29,6 +30,9 @@ test: deps
 
 run: all
 	@scripts/run.sh $(RUN_BUILD)
+
+run-ui: all
+	@scripts/run.sh --ui $(RUN_BUILD)
 
 bench: deps
 	cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release -DWITH_BENCH=ON -DBUILD_TESTING=OFF

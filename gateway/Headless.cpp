@@ -1,13 +1,10 @@
 // Headless.cpp: the headless gateway's run: settings, listening, printing, and the stop on a signal.
 //
-// SIGINT and SIGTERM are blocked and read from a signalfd that the message pump watches, so the stop
-// runs on the gateway's thread between two events, like any other event, and nothing is torn down under
-// a running handler.
+// SIGINT and SIGTERM are read through a SignalWatch, so the stop runs on the gateway's thread between two
+// events.
 #include "gateway/Headless.h"
 
 #include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -16,8 +13,8 @@
 #include "common/ComError.h"
 #include "gateway/MonitorModel.h"
 #include "gateway/SSServer.h"
+#include "gateway/SignalWatch.h"
 #include "platform/msgloop/MessageLoop.h"
-#include "platform/msgloop/UniqueFd.h"
 #include "socketcontrol/Quellox.h"
 
 namespace {
@@ -36,34 +33,6 @@ std::string counters_line(const MonitorModel& monitor) {
         line += std::string(" ") + MonitorModel::label(c) + "=" + monitor.text(c);
     return line;
 }
-
-// Stops the pump when a stop signal can be read.
-class SignalWatch final : public msgloop::FdHandler {
-public:
-    SignalWatch() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        ::sigprocmask(SIG_BLOCK, &set, nullptr);
-        fd_ = UniqueFd(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
-        if (fd_.get() < 0 || msgloop::MessageLoop::current().watch_fd(fd_.get(), msgloop::io::kIn, this) != 0)
-            throw ComError(kErrInvalidCall, "vantrel", "cannot watch for SIGINT and SIGTERM");
-    }
-    ~SignalWatch() { msgloop::MessageLoop::current().unwatch_fd(fd_.get()); }
-    void on_fd_ready(int, uint32_t) override {
-        signalfd_siginfo info{};
-        if (::read(fd_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            signal_ = static_cast<int>(info.ssi_signo);
-            msgloop::MessageLoop::current().stop();
-        }
-    }
-    int signal() const { return signal_; }
-
-private:
-    UniqueFd fd_;
-    int signal_ = 0;
-};
 
 struct Loaded {
     GatewaySettings settings;
@@ -92,10 +61,14 @@ int run_headless(const HeadlessOptions& options) {
     const auto monitor = MonitorModel::create(gateway->log);
     monitor->chbDebug(options.debug);
     bool counters_changed = false;
-    monitor->on_line(print_line);
+    monitor->on_line([](size_t, const std::string& line) { print_line(line); });
     monitor->on_counter([&](Counter) { counters_changed = true; });
-    SignalWatch signals;
     auto& loop = msgloop::MessageLoop::current();
+    int stop_signal = 0;
+    SignalWatch signals({SIGINT, SIGTERM}, [&](int signal) {
+        stop_signal = signal;
+        loop.stop();
+    });
     const msgloop::TimerId ticker = loop.add_timer(std::chrono::seconds(1), [&] {
         if (!counters_changed) return;
         counters_changed = false;
@@ -115,7 +88,7 @@ int run_headless(const HeadlessOptions& options) {
                (gateway->mtier ? ", middle tier ready" : ", no middle tier") + "; SIGINT or SIGTERM stops");
     loop.run();
 
-    print_line(std::string("vantrel: ") + (signals.signal() == SIGTERM ? "SIGTERM" : "SIGINT") + ", stopping");
+    print_line(std::string("vantrel: ") + (stop_signal == SIGTERM ? "SIGTERM" : "SIGINT") + ", stopping");
     loop.remove_timer(ticker);
     gateway->end_workers();
     server.reset();   // the listening socket closes, then the shared database connection

@@ -57,9 +57,10 @@ HeadlessOptions parse_options(const std::vector<std::string>& args) {
 
 std::string usage_text() {
     std::string text =
-        "Usage: vantrel --headless [options]\n"
+        "Usage: vantrel [--headless] [options]\n"
         "The gateway: listens on TCP and serves every client's requests against the database.\n"
-        "Without --headless it shows its terminal forms (not built yet: it says so and exits with status 2).\n\n"
+        "Without --headless it shows its terminal forms: the start-up form with the saved settings (the\n"
+        "options below fill its boxes), then the monitor window while it serves; F10 or Ctrl-Q quits.\n\n"
         "  --headless              run without forms: debug lines and counters go to standard output\n";
     for (const Flag& f : kValueFlags) {
         std::string left = std::string(f.name) + " " + f.value;
@@ -87,4 +88,16 @@ GatewaySettings resolve_settings(const StartupTexts& saved, const HeadlessOption
     s.CursorLocation = o.cursor_location ? cursor_location_from_text(*o.cursor_location)
                                          : cursor_location_from_position(saved.Cursorlocation);
     return s;
+}
+
+StartupTexts override_texts(StartupTexts t, const HeadlessOptions& o) {
+    t.Provider = o.provider.value_or(t.Provider);
+    t.Connect = o.connect.value_or(t.Connect);
+    t.IP = o.ip.value_or(t.IP);
+    t.Port = o.port.value_or(t.Port);
+    t.CommandTimeout = o.command_timeout.value_or(t.CommandTimeout);
+    t.ConnectionTimeout = o.connection_timeout.value_or(t.ConnectionTimeout);
+    if (o.cursor_location)
+        t.Cursorlocation = cursor_location_from_text(*o.cursor_location) == GatewaySettings::adUseClient ? "0" : "1";
+    return t;
 }

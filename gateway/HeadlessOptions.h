@@ -1,5 +1,6 @@
 // HeadlessOptions.h: the command line of vantrel, and the settings it resolves to: each setting comes from
-// its flag when given, else from the settings store.
+// its flag when given, else from the settings store. With the forms, the flags fill the start-up form's
+// boxes instead.
 #pragma once
 
 #include <optional>
@@ -26,3 +27,7 @@ std::string usage_text();
 
 // Flags over saved texts, converted and checked (ComError 5 names the bad setting).
 GatewaySettings resolve_settings(const StartupTexts& saved, const HeadlessOptions& options);
+
+// Flags over saved texts, unconverted, for the start-up form to show (--cursor-location 2|3 becomes the
+// list position; ComError 5 when it is neither).
+StartupTexts override_texts(StartupTexts saved, const HeadlessOptions& options);

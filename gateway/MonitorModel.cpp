@@ -47,6 +47,6 @@ void MonitorModel::counter_shown(Counter counter, int32_t value) {
     if (on_counter_) on_counter_(counter);
 }
 
-void MonitorModel::line_inserted(size_t, const std::string& line) {
-    if (on_line_) on_line_(line);
+void MonitorModel::line_inserted(size_t position, const std::string& line) {
+    if (on_line_) on_line_(position, line);
 }

@@ -12,8 +12,9 @@
 
 class MonitorModel final : public SSCodeView, public std::enable_shared_from_this<MonitorModel> {
 public:
-    // Observers for a host that mirrors the model (the headless mode prints both).
-    using LineObserver = std::function<void(const std::string& line)>;
+    // Observers for a host that mirrors the model (the headless mode prints both; the terminal window
+    // needs the position to keep a scrolled list on the lines being read).
+    using LineObserver = std::function<void(size_t position, const std::string& line)>;
     using CounterObserver = std::function<void(Counter counter)>;
 
     // Binds itself to `code`; the caller keeps both alive (the model holds `code` by reference).

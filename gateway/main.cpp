@@ -1,11 +1,12 @@
-// main.cpp: the gateway program vantrel. With --headless it serves without forms (Headless.h); the
-// terminal forms are not built yet, so without it the program says so and exits with status 2.
+// main.cpp: the gateway program vantrel: with --headless it serves without forms (Headless.h), otherwise
+// it shows the start-up form and the monitor window in the terminal (RunForms.h).
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "common/ComError.h"
 #include "gateway/Headless.h"
+#include "gateway/tui/RunForms.h"
 
 int main(int argc, char** argv) {
     HeadlessOptions options;
@@ -19,9 +20,5 @@ int main(int argc, char** argv) {
         std::fputs(usage_text().c_str(), stdout);
         return 0;
     }
-    if (!options.headless) {
-        std::fputs("vantrel: the terminal forms are not built yet; run with --headless (see --help)\n", stderr);
-        return 2;
-    }
-    return run_headless(options);
+    return options.headless ? run_headless(options) : run_forms(options);
 }

@@ -22,6 +22,17 @@ bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds lim
     return true;
 }
 
+uint16_t free_port() {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len);
+    return ntohs(a.sin_port);
+}
+
 std::string join(const std::vector<std::string>& tokens) {
     std::string out;
     for (size_t i = 0; i < tokens.size(); ++i) {

@@ -24,6 +24,9 @@
 // Pumps this thread's loop until done() holds; false when `limit` passed first.
 bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
+// A TCP port on 127.0.0.1 that was free a moment ago, for a gateway in another process.
+uint16_t free_port();
+
 inline const std::string kStx(1, wire::kSeparator);
 // Tokens joined by STX: join({"open", "select 1", "1", "3"}).
 std::string join(const std::vector<std::string>& tokens);

@@ -1,5 +1,6 @@
 // Headless_test.cpp: the program vantrel as a service runs it: settings from a file and flags, debug lines
-// on standard output, an orderly stop on SIGTERM with status 0, status 1 when it cannot listen.
+// on standard output, an orderly stop on SIGTERM with status 0, status 1 when it cannot listen; without
+// --headless and without a terminal (output on a pipe) it says so and exits 2.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -86,17 +87,6 @@ private:
     std::vector<std::string> lines_;
 };
 
-uint16_t free_port() {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
 class HeadlessTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -145,15 +135,15 @@ TEST_F(HeadlessTest, GatewayThatCannotListenExitsNonZero) {
     EXPECT_EQ(gateway.exit_status(), 1);
 }
 
-TEST_F(HeadlessTest, CommandLineMistakesAndTheMissingFormsAreReported) {
+TEST_F(HeadlessTest, CommandLineMistakesAndAMissingTerminalAreReported) {
     struct Case {
         std::vector<std::string> args;
         int status;
         std::string first_line;
     };
     const Case cases[] = {
-        {{"--help"}, 0, "Usage: vantrel --headless [options]"},
-        {{}, 2, "vantrel: the terminal forms are not built yet; run with --headless (see --help)"},
+        {{"--help"}, 0, "Usage: vantrel [--headless] [options]"},
+        {{}, 2, "vantrel: the forms need a terminal; run with --headless (see --help)"},
         {{"--headless", "--port"}, 64, "vantrel: --port needs a value (N)"},
         {{"--headless", "--settings", "/nonexistent/x.ini", "--port", "0"}, 1,
          "vantrel: Port \"0\" is not a TCP port (a whole number 1..65535)"},
