@@ -1,6 +1,8 @@
 // PgConn.cpp: one libpq connection; see PgConn.h.
 #include "platform/ado/postgresql/PgConn.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -30,6 +32,7 @@ constexpr auto kAnswerGrace = std::chrono::seconds(1);
 // After an attempt to open a lost connection again failed, statements fail at once this long: each attempt
 // costs the server a process and may take up to ConnectionTimeout, while every client waits.
 constexpr auto kReopenHoldOff = std::chrono::seconds(1);
+constexpr int kIdleReads = 4;  // reads of what an idle session was sent before a statement (see usable)
 
 struct SqlStateRule {
     const char* prefix;  // SQLSTATE or its class
@@ -129,13 +132,18 @@ void PgConn::drop() noexcept {
     conn_.reset();
 }
 
+// What an idle session can have been sent: notices, or the message saying the server ends the session
+// followed by the end of the stream, which libpq notices only on a read after the one that got the message.
+// So it reads while something is waiting, a few times at most (a server sending notices without end must
+// not hold us here).
 bool PgConn::usable() noexcept {
     if (!conn_) return false;
-    const PGTransactionStatusType before = PQtransactionStatus(conn_.get());
-    if (before == PQTRANS_ACTIVE) return true;  // a statement's answer is being read: nothing to look at
-    if (PQstatus(conn_.get()) == CONNECTION_OK && PQconsumeInput(conn_.get()) &&
-        PQstatus(conn_.get()) == CONNECTION_OK)
-        return true;
+    if (PQtransactionStatus(conn_.get()) == PQTRANS_ACTIVE) return true;  // an answer is being read elsewhere
+    for (int reads = 0; reads < kIdleReads && PQstatus(conn_.get()) == CONNECTION_OK; ++reads) {
+        pollfd p{PQsocket(conn_.get()), POLLIN, 0};
+        if (p.fd < 0 || ::poll(&p, 1, 0) <= 0 || !PQconsumeInput(conn_.get())) break;
+    }
+    if (PQstatus(conn_.get()) == CONNECTION_OK) return true;
     lost_in_block_ = in_block_;
     drop();
     return false;
