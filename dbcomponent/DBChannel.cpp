@@ -90,7 +90,7 @@ void DBChannel::Delete() {
 void DBChannel::OpenCursor(const std::string& sel, int32_t cursortype, int32_t locktype) {
     fields_by_name_.clear();
     errors_.trap_void([&] {
-        recordset().Open(sel, shared_connection(), static_cast<ado::CursorTypeEnum>(cursortype),
+        recordset().Open(sel, shared_connection_for_request(), static_cast<ado::CursorTypeEnum>(cursortype),
                          static_cast<ado::LockTypeEnum>(locktype), ado::adCmdUnspecified);
     });
 }
@@ -99,7 +99,7 @@ void DBChannel::OpenCursor(const std::string& sel, int32_t cursortype, int32_t l
 // changed more than 32767 rows has run, but its count cannot be returned and Overflow (6) is recorded.
 int16_t DBChannel::Direct(const std::string& sel) {
     return errors_.trap<int16_t>(0, [&] {
-        const int32_t affected = shared_connection()->Execute(sel, ado::adCmdUnspecified);
+        const int32_t affected = shared_connection_for_request()->Execute(sel, ado::adCmdUnspecified);
         return vb::to_int16(Variant(affected));
     });
 }

@@ -1,6 +1,7 @@
 // DBConnect.cpp: DBInit, Channel and the end of the shared connection.
 #include "dbcomponent/DBConnect.h"
 
+#include "common/ComError.h"
 #include "dbcomponent/CallArguments.h"
 #include "dbcomponent/DBChannel.h"
 #include "dbcomponent/SharedState.h"
@@ -38,7 +39,14 @@ bool DBConnect::DBInit(const std::string& Provider, const std::string& Connect, 
         if (CommandTimeO > 0) connection->CommandTimeout(CommandTimeO);
         if (ConnectionTimeO > 0) connection->ConnectionTimeout(ConnectionTimeO);
         if (CursorLoc > 0) connection->CursorLocation(static_cast<ado::CursorLocationEnum>(CursorLoc));
-        connection->Open("", "", "", ado::adCmdUnspecified);
+        try {
+            connection->Open("", "", "", ado::adCmdUnspecified);
+        } catch (const ComError& e) {
+            // A database that refused may come later (started after the gateway): requests try again. An
+            // unknown provider or a bad setting stays wrong, and requests say the connection is closed.
+            if (e.number() == ado::kDbFail) open_shared_connection_later(connection, e);
+            return false;
+        }
         return true;
     } catch (...) {
         return false;

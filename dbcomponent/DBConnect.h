@@ -23,7 +23,9 @@ public:
     std::shared_ptr<DBChannel> Channel();   // a fresh channel; nothing is opened
     // Opens a new shared connection: Provider and ConnectionString are set, then each of the three optional
     // values only when greater than 0, then Open. True on success, false on any failure; a failed attempt
-    // leaves its partly set-up connection as the shared one.
+    // leaves its partly set-up connection as the shared one. When the database refused, the next requests
+    // try to open it again with these settings (at most once a second) and record its error until it
+    // accepts.
     bool DBInit(const std::string& Provider, const std::string& Connect, int16_t CommandTimeO = 0,
                 int16_t ConnectionTimeO = 0, int32_t CursorLoc = 0) noexcept;
 

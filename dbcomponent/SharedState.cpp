@@ -6,19 +6,27 @@
 // swaps from corrupting the reference count.
 #include "dbcomponent/SharedState.h"
 
+#include <chrono>
 #include <mutex>
+#include <optional>
 #include <utility>
 
+#include "common/ComError.h"
 #include "platform/ado/Connection.h"
 
 namespace {
 
 constexpr char kStx = '\x02';
 
+constexpr auto kRetryOpenEvery = std::chrono::seconds(1);
+
 struct ProcessState {
     std::mutex mutex;
     std::shared_ptr<ado::Connection> connection;
     std::string separator = std::string(1, kStx);
+    // Set while `connection` is one DBInit could not open.
+    std::optional<ComError> open_failure;
+    std::chrono::steady_clock::time_point next_open;  // no attempt before this
 };
 
 ProcessState& state() {
@@ -28,11 +36,37 @@ ProcessState& state() {
 
 }  // namespace
 
-std::shared_ptr<ado::Connection> shared_connection() {
+// The attempt runs outside the lock: it is database work. Two threads may both attempt; the second finds
+// the connection open (3705) and leaves it so.
+std::shared_ptr<ado::Connection> shared_connection_for_request() {
+    ProcessState& s = state();
+    std::shared_ptr<ado::Connection> connection;
+    {
+        std::lock_guard lock(s.mutex);
+        if (!s.connection) s.connection = std::make_shared<ado::Connection>();
+        connection = s.connection;
+        if (!s.open_failure) return connection;
+        if (std::chrono::steady_clock::now() < s.next_open) throw *s.open_failure;
+        s.next_open = std::chrono::steady_clock::now() + kRetryOpenEvery;
+    }
+    try {
+        if (connection->State() != ado::adStateOpen) connection->Open();
+    } catch (const ComError& e) {
+        std::lock_guard lock(s.mutex);
+        if (s.connection == connection) s.open_failure = e;
+        throw;
+    }
+    std::lock_guard lock(s.mutex);
+    if (s.connection == connection) s.open_failure.reset();
+    return connection;
+}
+
+void open_shared_connection_later(const std::shared_ptr<ado::Connection>& connection, const ComError& failure) {
     ProcessState& s = state();
     std::lock_guard lock(s.mutex);
-    if (!s.connection) s.connection = std::make_shared<ado::Connection>();
-    return s.connection;
+    if (s.connection != connection) return;
+    s.open_failure = failure;
+    s.next_open = std::chrono::steady_clock::time_point();  // the next request tries at once
 }
 
 std::shared_ptr<ado::Connection> replace_shared_connection() {
@@ -42,6 +76,7 @@ std::shared_ptr<ado::Connection> replace_shared_connection() {
     {
         std::lock_guard lock(s.mutex);
         previous = std::exchange(s.connection, fresh);
+        s.open_failure.reset();
     }
     return fresh;  // `previous` is released outside the lock: its destructor may do database work
 }
@@ -52,6 +87,7 @@ std::shared_ptr<ado::Connection> take_shared_connection() {
     {
         std::lock_guard lock(s.mutex);
         taken = std::exchange(s.connection, nullptr);
+        s.open_failure.reset();
     }
     return taken ? taken : std::make_shared<ado::Connection>();
 }

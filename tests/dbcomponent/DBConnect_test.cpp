@@ -1,6 +1,13 @@
 // DBConnect_test.cpp: DBInit's steps and result, and the process-wide connection it shares.
 #include "dbcomponent/DBConnect.h"
 
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
 #include "tests/dbcomponent/ChannelFixture.h"
 
 namespace {
@@ -21,13 +28,56 @@ TEST_P(DBConnectTest, UnknownProviderGivesFalseAndChannelsRecordTheFailure) {
     EXPECT_EQ(count_rows(), 3);
 }
 
-TEST_P(DBConnectTest, RefusedDatabaseGivesFalse) {
+TEST_P(DBConnectTest, RefusedDatabaseGivesFalseAndRequestsRecordTheRefusal) {
     const std::string refused = db_->provider() == "SQLite" ? "Data Source=/nonexistent-folder/x/y.db"
                                                             : "host=127.0.0.1 port=1 dbname=none user=none";
     EXPECT_FALSE(connect_->DBInit(db_->provider(), refused, 0, 2));
     auto channel = connect_->Channel();
-    channel->Direct("SELECT 1");
-    EXPECT_EQ(channel->DError(), ado_entry(ado::adErrInvalidConnection));
+    for (int request = 0; request < 2; ++request) {  // an attempt, then its error again at once
+        channel->ErrClear();
+        channel->Direct("SELECT 1");
+        EXPECT_EQ(channel->DError().rfind(entry_prefix(ado::kDbFail), 0), 0u) << channel->DError();
+    }
+}
+
+// A database that is not there when DBInit runs (not started yet, its folder not mounted yet) is opened
+// by a later request, with the settings DBInit was given.
+TEST_P(DBConnectTest, DatabaseRefusedAtDBInitIsOpenedByALaterRequest) {
+    const bool sqlite = db_->provider() == "SQLite";
+    const std::string folder = ::testing::TempDir() + "dbinit-later-" + std::to_string(::getpid());
+    const std::string role = "dbinit_later_" + std::to_string(::getpid());
+    std::filesystem::remove_all(folder);
+    const std::string later = sqlite ? "Data Source=" + folder + "/later.db" : db_->connect() + " user=" + role;
+    EXPECT_FALSE(connect_->DBInit(db_->provider(), later, 7));
+    auto channel = connect_->Channel();
+    channel->Direct("CREATE TABLE later (id INTEGER)");
+    EXPECT_EQ(channel->DError().rfind(entry_prefix(ado::kDbFail), 0), 0u) << channel->DError();
+
+    ado::Connection admin;  // the database comes: the folder is made, the user may log in
+    if (sqlite) {
+        std::filesystem::create_directories(folder);
+    } else {
+        admin.Provider(db_->provider());
+        admin.ConnectionString(db_->connect());
+        admin.Open();
+        admin.Execute("DROP ROLE IF EXISTS " + role + "; CREATE ROLE " + role + " LOGIN");
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    do {  // the attempt after the refusal waits a second
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        channel->ErrClear();
+        channel->OpenCursor(sqlite ? "SELECT 7" : "SHOW statement_timeout", ado::adOpenStatic, ado::adLockReadOnly);
+    } while (channel->DError() != "" && std::chrono::steady_clock::now() < deadline);
+    EXPECT_EQ(channel->DError(), "");
+    EXPECT_EQ(channel->Fields(Variant(int32_t{0})), sqlite ? Variant(int32_t{7}) : Variant("7s"));
+    channel->CloseCursor();
+    if (sqlite) {
+        std::filesystem::remove_all(folder);
+    } else {
+        connect_.reset();  // ends the shared connection, logged in as the role
+        connect_ = std::make_shared<DBConnect>();
+        admin.Execute("DROP ROLE " + role);
+    }
 }
 
 TEST_P(DBConnectTest, OptionalValuesAreSetOnlyWhenPositive) {

@@ -1,12 +1,15 @@
 // PgConn.cpp: one libpq connection; see PgConn.h.
 #include "platform/ado/postgresql/PgConn.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "common/ComError.h"
 #include "platform/ado/AdoTypes.h"
@@ -26,6 +29,10 @@ constexpr auto kLockCheckEvery = std::chrono::milliseconds(50);
 // How long an answer may be late: after CommandTimeout before the client cancels, and after a cancel
 // before the connection is given up.
 constexpr auto kAnswerGrace = std::chrono::seconds(1);
+// After an attempt to open a lost connection again failed, statements fail at once this long: each attempt
+// costs the server a process and may take up to ConnectionTimeout, while every client waits.
+constexpr auto kReopenHoldOff = std::chrono::seconds(1);
+constexpr int kIdleReads = 4;  // reads of what an idle session was sent before a statement (see usable)
 
 struct SqlStateRule {
     const char* prefix;  // SQLSTATE or its class
@@ -39,6 +46,7 @@ constexpr SqlStateRule kSqlStates[] = {
     {"55P03", kDbFail},             // lock not available (NOWAIT, lock_timeout)
     {"40", kDbFail},                // deadlock, serialization failure
     {"08", kDbFail},                // connection exception
+    {"57P", kDbFail},               // the server ends the session: shut down, crashed, terminated
     {"53", kDbFail},                // insufficient resources
 };
 
@@ -97,6 +105,8 @@ void PgConn::open() {
         throw ComError(kDbFail, kSource, trimmed(PQerrorMessage(conn.get())));
     PQsetNoticeProcessor(conn.get(), &ignore_notice, nullptr);
     conn_ = std::move(conn);
+    ++session_;
+    in_block_ = false;
     server_ = server_of(conn_.get());
     backend_ = PQbackendPID(conn_.get());
     add_own_backend(server_, backend_);
@@ -122,6 +132,38 @@ void PgConn::drop() noexcept {
     conn_.reset();
 }
 
+// What an idle session can have been sent: notices, or the message saying the server ends the session
+// followed by the end of the stream, which libpq notices only on a read after the one that got the message.
+// So it reads while something is waiting, a few times at most (a server sending notices without end must
+// not hold us here).
+bool PgConn::usable() noexcept {
+    if (!conn_) return false;
+    if (PQtransactionStatus(conn_.get()) == PQTRANS_ACTIVE) return true;  // an answer is being read elsewhere
+    for (int reads = 0; reads < kIdleReads && PQstatus(conn_.get()) == CONNECTION_OK; ++reads) {
+        pollfd p{PQsocket(conn_.get()), POLLIN, 0};
+        if (p.fd < 0 || ::poll(&p, 1, 0) <= 0 || !PQconsumeInput(conn_.get())) break;
+    }
+    if (PQstatus(conn_.get()) == CONNECTION_OK) return true;
+    lost_in_block_ = in_block_;
+    drop();
+    return false;
+}
+
+void PgConn::reopen() {
+    if (std::exchange(lost_in_block_, false))
+        throw ComError(kDbFail, kSource,
+                       "The connection to the database was lost inside a transaction, which the server rolled "
+                       "back; this statement did not run, the next one opens a new connection");
+    if (std::chrono::steady_clock::now() < next_open_) throw ComError(kDbFail, kSource, open_failure_);
+    try {
+        open();
+    } catch (const ComError& e) {
+        next_open_ = std::chrono::steady_clock::now() + kReopenHoldOff;
+        open_failure_ = e.description();
+        throw;
+    }
+}
+
 void PgConn::abandon() noexcept {
     if (watch_) watch_->terminate(backend_);
     drop();
@@ -143,7 +185,7 @@ PgResult PgConn::checked(PgResult res) const {
 // Sends with `send` and waits for the answer. A connection that failed, or is left in the middle of a
 // statement, is dropped, so the next statement opens it again.
 PgResult PgConn::run(const std::function<int(PGconn*)>& send) {
-    if (!conn_) open();
+    if (!usable()) reopen();
     if (watch_) watch_->prepare();
     PgResult res;
     try {
@@ -152,11 +194,14 @@ PgResult PgConn::run(const std::function<int(PGconn*)>& send) {
         if (conn_ && PQtransactionStatus(conn_.get()) == PQTRANS_ACTIVE) drop();
         throw;
     }
-    if (!res) {
-        const ComError failure(kDbFail, kSource, trimmed(PQerrorMessage(conn_.get())));
+    if (!res || PQstatus(conn_.get()) != CONNECTION_OK) {  // the server's last word, if any, says why
+        const char* primary = res ? PQresultErrorField(res.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+        const ComError failure(kDbFail, kSource, primary ? primary : trimmed(PQerrorMessage(conn_.get())));
         drop();
         throw failure;
     }
+    const PGTransactionStatusType status = PQtransactionStatus(conn_.get());
+    in_block_ = status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
     return checked(std::move(res));
 }
 
@@ -217,7 +262,7 @@ PgResult PgConn::exec_params(const std::string& sql, const std::vector<RawValue>
 }
 
 bool PgConn::try_exec(const char* sql) noexcept {
-    if (!conn_) return false;
+    if (!usable()) return false;
     try {
         exec(sql);
         return true;

@@ -7,10 +7,19 @@
 // once the watch (PgLockWatch.h) sees it, and one still unanswered a moment after CommandTimeout is
 // cancelled; if even that brings no answer the connection is dropped, reported as a time-out, and opened
 // again at its next statement. A dropped connection's transaction (a stream's, a lock session's) is gone.
+//
+// A connection the server ended (stopped, restarted, or the backend terminated) is dropped when a statement
+// finds it so, and opened again, with the same settings, by the next statement. One found ended before a
+// statement was sent is opened again for that statement at once, unless it was inside a transaction block:
+// then that one statement fails, saying the transaction was lost, so that statements meant for the
+// transaction do not silently run outside it. A failed attempt to open again is not repeated for a second;
+// statements meanwhile fail with its error at once.
 #pragma once
 
 #include <libpq-fe.h>
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,6 +50,11 @@ public:
     PgConn& operator=(const PgConn&) = delete;
 
     PGconn* get() const noexcept { return conn_.get(); }  // null while dropped
+    // Counts the sessions opened: a cursor or transaction of an earlier session is gone.
+    uint64_t session() const noexcept { return session_; }
+    // True when the session is open and the server has not ended it: reads what the server sent meanwhile,
+    // and drops the connection when it was ended. Never opens one.
+    bool usable() noexcept;
 
     // Run statements, opening the connection again first if it was dropped. Raise the database's error,
     // -2147217871 when CommandTimeout passed, -2147467259 for a wait on this process's own lock.
@@ -50,6 +64,7 @@ public:
 
 private:
     void open();
+    void reopen();  // after usable() found no session: opens one, or says why the statement cannot run
     PgResult run(const std::function<int(PGconn*)>& send);
     PgResult await_answer();
     void abandon() noexcept;  // ends the session of a statement given up on, and drops the connection
@@ -62,6 +77,11 @@ private:
     PgConnPtr conn_;
     std::string server_;  // where conn_ is connected, and its backend: registered as this process's own
     int backend_ = 0;
+    uint64_t session_ = 0;
+    bool in_block_ = false;              // the session was inside a transaction block after its last statement
+    bool lost_in_block_ = false;         // usable() dropped it so; the next statement reports it
+    std::chrono::steady_clock::time_point next_open_{};  // no attempt to open again before this
+    std::string open_failure_;          // why the last attempt failed
 };
 
 RawRow read_row(const PGresult* res, int row);

@@ -2,17 +2,23 @@
 //
 // The main connection stays in autocommit: Execute, buffered cursors, keyset re-reads and optimistic edits
 // run there, so every write is committed when it returns. A forward-only cursor over a query streams
-// through a connection of its own (from a small pool): a NO SCROLL cursor declared in a transaction there
-// and fetched in batches, so only one batch is held in memory and the main connection never joins that
-// transaction. Pessimistic edits lock the row with SELECT … FOR UPDATE NOWAIT in a transaction on a
+// through a connection of its own while fewer than kMaxStreams do: a NO SCROLL cursor declared in a
+// transaction there and fetched in batches, so only one batch is held in memory and the main connection
+// never joins that transaction. Beyond that, the cursor is declared WITH HOLD on the one held-cursor
+// connection, which stays in autocommit: the server runs the query to its end at Open and keeps the result
+// (spilling to its own temporary files) until the cursor is closed, so any number of cursors share one
+// server connection, each seeing the data as of its start, and are fetched in the same batches. (One
+// transaction could not serve them all: it would keep the table locks of every cursor ever declared in it,
+// and one failed fetch would end every cursor.) Pessimistic edits lock the row with SELECT … FOR UPDATE NOWAIT in a transaction on a
 // pooled connection, held until the change is written or dropped; each statement of that session runs
 // under a savepoint so a failed Update keeps the lock and lets the caller retry.
 //
 // Every connection is watched while a statement is slow to answer (PgConn.h): a wait for a lock that
 // another of this process's connections holds is cancelled at once. A cancelled statement inside a
 // stream's or lock session's transaction is rolled back to the savepoint (lock session) or leaves the
-// transaction failed; a connection dropped after a time-out has lost its transaction. Both are checked
-// before the next statement there, which then fails with a clear error instead of running outside it.
+// transaction failed; a connection dropped after a time-out, or lost, has lost its transaction and its held
+// cursors. Both are checked before the next statement there, which then fails with a clear error instead
+// of running outside it or on a cursor of the same name in the new session.
 #include "platform/ado/postgresql/PgProvider.h"
 
 #include <cstdlib>
@@ -32,7 +38,10 @@ namespace {
 
 constexpr const char* kSource = "PostgreSQL";
 constexpr size_t kMaxIdle = 4;      // pooled connections kept for streams and lock sessions
+constexpr size_t kMaxStreams = 4;   // forward-only cursors streaming on connections of their own at once
 constexpr int kFetchRows = 256;     // rows per FETCH: bounds a stream's memory, keeps round trips few
+constexpr const char* kStreamLost =
+    "The forward-only cursor's statement failed or its connection was reset; MoveFirst runs it again";
 
 // The transaction a stream or lock session works in is still usable: not failed, not lost with a dropped
 // connection.
@@ -40,6 +49,7 @@ bool in_transaction(const PgConn& conn) { return PQtransactionStatus(conn.get())
 
 struct Pool {
     std::vector<std::unique_ptr<PgConn>> idle;
+    size_t streams = 0;  // connections held by streams now
     void give_back(std::unique_ptr<PgConn> conn) {
         if (idle.size() < kMaxIdle && PQstatus(conn->get()) == CONNECTION_OK &&
             PQtransactionStatus(conn->get()) == PQTRANS_IDLE)
@@ -47,27 +57,10 @@ struct Pool {
     }
 };
 
-class PgStream final : public RowStream {
+// Rows of a cursor declared on the server, fetched kFetchRows at a time.
+class PgCursorStream : public RowStream {
 public:
-    // Declares the cursor and fetches the first batch (whose description gives the columns).
-    PgStream(std::unique_ptr<PgConn> conn, const std::string& sql, std::weak_ptr<Pool> pool)
-        : conn_(std::move(conn)), pool_(std::move(pool)) {
-        conn_->exec("BEGIN");
-        try {
-            // One statement only (extended protocol): a source with more would otherwise run the rest here.
-            conn_->exec_params("DECLARE ado_stream NO SCROLL CURSOR FOR " + sql, {});
-            fetch();
-        } catch (...) {
-            conn_->try_exec("ROLLBACK");
-            if (auto p = pool_.lock()) p->give_back(std::move(conn_));
-            throw;
-        }
-    }
-    ~PgStream() override {
-        batch_.reset();
-        if (conn_->try_exec("COMMIT"))
-            if (auto p = pool_.lock()) p->give_back(std::move(conn_));
-    }
+    explicit PgCursorStream(std::string name) : name_(std::move(name)) {}
     const PGresult* batch() const { return batch_.get(); }
     bool next(RawRow& row) override {
         if (next_ >= PQntuples(batch_.get())) {
@@ -79,19 +72,79 @@ public:
         return true;
     }
 
-private:
+protected:
+    virtual PgConn& usable_connection() = 0;  // raises kStreamLost when the cursor is gone with its session
     void fetch() {
-        if (!in_transaction(*conn_))
-            throw ComError(kDbFail, kSource,
-                           "The forward-only cursor's statement failed or its connection was reset; MoveFirst runs "
-                           "it again");
-        batch_ = conn_->exec("FETCH FORWARD " + std::to_string(kFetchRows) + " FROM ado_stream");
+        batch_ = usable_connection().exec("FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + name_);
         next_ = 0;
+    }
+    const std::string name_;
+    PgResult batch_;
+    int next_ = 0;
+};
+
+// A cursor in a transaction on a pooled connection of its own.
+class PgStream final : public PgCursorStream {
+public:
+    // Declares the cursor and fetches the first batch (whose description gives the columns).
+    PgStream(std::unique_ptr<PgConn> conn, const std::string& sql, std::weak_ptr<Pool> pool)
+        : PgCursorStream("ado_stream"), conn_(std::move(conn)), pool_(std::move(pool)) {
+        conn_->exec("BEGIN");
+        try {
+            // One statement only (extended protocol): a source with more would otherwise run the rest here.
+            conn_->exec_params("DECLARE ado_stream NO SCROLL CURSOR FOR " + sql, {});
+            fetch();
+        } catch (...) {
+            conn_->try_exec("ROLLBACK");
+            if (auto p = pool_.lock()) p->give_back(std::move(conn_));
+            throw;
+        }
+        if (auto p = pool_.lock()) ++p->streams;
+    }
+    ~PgStream() override {
+        batch_.reset();
+        auto p = pool_.lock();
+        if (p) --p->streams;
+        if (conn_->try_exec("COMMIT") && p) p->give_back(std::move(conn_));
+    }
+
+private:
+    PgConn& usable_connection() override {
+        if (!conn_->usable() || !in_transaction(*conn_)) throw ComError(kDbFail, kSource, kStreamLost);
+        return *conn_;
     }
     std::unique_ptr<PgConn> conn_;
     std::weak_ptr<Pool> pool_;
-    PgResult batch_;
-    int next_ = 0;
+};
+
+// A cursor declared WITH HOLD on the shared held-cursor connection; it lives in that connection's session.
+class PgHeldStream final : public PgCursorStream {
+public:
+    PgHeldStream(std::shared_ptr<PgConn> conn, const std::string& sql, std::string name)
+        : PgCursorStream(std::move(name)), conn_(std::move(conn)) {
+        conn_->exec_params("DECLARE " + name_ + " NO SCROLL CURSOR WITH HOLD FOR " + sql, {});
+        session_ = conn_->session();
+        try {
+            fetch();
+        } catch (...) {
+            close();
+            throw;
+        }
+    }
+    ~PgHeldStream() override { close(); }
+
+private:
+    PgConn& usable_connection() override {
+        if (!conn_->usable() || conn_->session() != session_) throw ComError(kDbFail, kSource, kStreamLost);
+        return *conn_;
+    }
+    // The server keeps a held cursor's result until it is closed; a session since lost took it along.
+    void close() noexcept {
+        batch_.reset();
+        if (conn_->session() == session_) conn_->try_exec(("CLOSE " + name_).c_str());
+    }
+    std::shared_ptr<PgConn> conn_;
+    uint64_t session_ = 0;  // of conn_, when the cursor was declared
 };
 
 class PgLock final : public LockSession {
@@ -104,7 +157,7 @@ public:
         if (auto p = pool_.lock()) p->give_back(std::move(conn_));
     }
     std::vector<RawRow> run(const std::string& sql, const std::vector<RawValue>& params) override {
-        if (!in_transaction(*conn_)) lock_lost();
+        if (!conn_->usable() || !in_transaction(*conn_)) lock_lost();
         conn_->exec("SAVEPOINT ado_edit");
         try {
             PgResult res = conn_->exec_params(sql, params);
@@ -117,7 +170,7 @@ public:
     }
     // COMMIT of a failed transaction succeeds as a ROLLBACK: that is a lost change, not a written one.
     void commit() override {
-        if (!in_transaction(*conn_)) lock_lost();
+        if (!conn_->usable() || !in_transaction(*conn_)) lock_lost();
         PgResult res = conn_->exec("COMMIT");
         done_ = true;
         if (std::string(PQcmdStatus(res.get())) != "COMMIT") lock_lost();
@@ -165,7 +218,13 @@ public:
     std::optional<QueryResult> query(const std::string& sql, bool streaming) override {
         QueryResult result;
         if (streaming && declarable(sql)) {
-            auto stream = std::make_unique<PgStream>(take_connection(), sql, pool_);
+            std::unique_ptr<PgCursorStream> stream;
+            if (pool_->streams < kMaxStreams) {
+                stream = std::make_unique<PgStream>(take_connection(), sql, pool_);
+            } else {
+                if (!held_) held_ = std::make_shared<PgConn>(conninfo_, settings_, watch_);
+                stream = std::make_unique<PgHeldStream>(held_, sql, "ado_held_" + std::to_string(++held_names_));
+            }
             result.columns = describe_columns(stream->batch());
             result.table = trace_table(*main_, stream->batch(), sql);
             result.stream = std::move(stream);
@@ -206,6 +265,8 @@ private:
     std::shared_ptr<PgLockWatch> watch_;  // shared with every connection of this provider, pooled ones too
     std::unique_ptr<PgConn> main_;
     std::shared_ptr<Pool> pool_ = std::make_shared<Pool>();
+    std::shared_ptr<PgConn> held_;  // cursors beyond kMaxStreams; opened when first needed, kept by them too
+    uint64_t held_names_ = 0;       // the last held cursor's number, for a name unique in its session
 };
 
 }  // namespace

@@ -2,8 +2,12 @@
 //
 // Connections: one write connection per Connection runs Execute, buffered cursors (read to the end at
 // once), keyset re-reads and optimistic edits, so it never keeps a statement unfinished and every write
-// commits at once. A forward-only cursor streams through a connection of its own (from a small pool),
-// so its unfinished statement keeps a read snapshot on that connection only. Files use the WAL journal so
+// commits at once. A forward-only cursor streams through a connection of its own while fewer than
+// kMaxStreams do, so its unfinished statement keeps a read snapshot on that connection only. Beyond that
+// its result is copied at Open into the Connection's spill database (SqliteSpill.h) and read from there:
+// every connection costs descriptors (the file and its log) and a page cache, and one read transaction
+// cannot serve cursors opened on either side of a commit, so a thousand open cursors would otherwise need a
+// thousand connections. Files use the WAL journal so
 // readers and the writer do not block each other. ":memory:" becomes a named shared-cache database, one per
 // Connection, which every connection of that Connection opens; there readers use read_uncommitted so
 // they take no table locks that would block the writer (and so see other connections' changes as they go).
@@ -25,15 +29,18 @@
 #include "platform/ado/detail/ConnectionString.h"
 #include "platform/ado/sqlite/SqliteConn.h"
 #include "platform/ado/sqlite/SqliteSchema.h"
+#include "platform/ado/sqlite/SqliteSpill.h"
 
 namespace ado::detail {
 namespace {
 
-constexpr size_t kMaxIdle = 4;  // pooled connections kept for streams and lock sessions
+constexpr size_t kMaxIdle = 4;     // pooled connections kept for streams and lock sessions
+constexpr size_t kMaxStreams = 4;  // forward-only cursors streaming on connections of their own at once
 
 // Idle connections; streams and lock sessions hand theirs back if the provider still exists.
 struct Pool {
     std::vector<std::unique_ptr<SqliteConn>> idle;
+    size_t streams = 0;  // connections held by streams now
     void give_back(std::unique_ptr<SqliteConn> conn) {
         if (idle.size() < kMaxIdle) idle.push_back(std::move(conn));
     }
@@ -44,11 +51,16 @@ struct Pool {
 class SqliteStream final : public RowStream {
 public:
     SqliteStream(std::unique_ptr<SqliteConn> conn, SqliteStmt st, bool on_row, std::weak_ptr<Pool> pool)
-        : conn_(std::move(conn)), st_(std::move(st)), pool_(std::move(pool)), on_row_(on_row) {}
+        : conn_(std::move(conn)), st_(std::move(st)), pool_(std::move(pool)), on_row_(on_row) {
+        if (auto p = pool_.lock()) ++p->streams;
+    }
     ~SqliteStream() override {
         st_.reset();  // finalize first: the connection goes back without an open read transaction
         conn_->publish_transaction();
-        if (auto pool = pool_.lock()) pool->give_back(std::move(conn_));
+        if (auto pool = pool_.lock()) {
+            --pool->streams;
+            pool->give_back(std::move(conn_));
+        }
     }
     bool next(RawRow& row) override {
         if (first_) first_ = false;
@@ -159,6 +171,7 @@ private:
     bool memory_ = false;
     std::unique_ptr<SqliteConn> write_;
     std::shared_ptr<Pool> pool_ = std::make_shared<Pool>();
+    std::shared_ptr<SqliteSpill> spill_;  // opened when first needed; kept alive by the streams over it
 };
 
 // "Data Source=<path>"; a string without "=" is taken as the path itself.
@@ -233,8 +246,9 @@ int32_t SqliteProvider::execute(const std::string& sql) {
 }
 
 // Prepares on the write connection to learn what the statement is. Statements without rows run there;
-// read-only ones asked as a stream are prepared again on a pooled connection of their own; the rest
-// are read to the end at once. Columns are described after the first step: a statement prepared against
+// read-only ones asked as a stream are prepared again on a pooled connection of their own while fewer than
+// kMaxStreams streams hold one, else read to the end into the spill database; the rest are read to the end
+// at once. Columns are described after the first step: a statement prepared against
 // a schema another connection has changed since is prepared again by that step, so only then do its
 // columns match the rows it yields.
 std::optional<QueryResult> SqliteProvider::query(const std::string& sql, bool streaming) {
@@ -249,7 +263,8 @@ std::optional<QueryResult> SqliteProvider::query(const std::string& sql, bool st
         return std::nullopt;
     }
     QueryResult result;
-    if (streaming && sqlite3_stmt_readonly(st.get())) {
+    const bool stream = streaming && sqlite3_stmt_readonly(st.get());
+    if (stream && pool_->streams < kMaxStreams) {
         st.reset();
         std::unique_ptr<SqliteConn> conn = take_connection();
         SqliteStmt own = conn->prepare(sql);
@@ -262,6 +277,11 @@ std::optional<QueryResult> SqliteProvider::query(const std::string& sql, bool st
     bool on_row = write_->step(st.get());
     result.columns = describe_columns(st.get());
     result.table = trace_table(*write_, st.get());
+    if (stream) {
+        if (!spill_) spill_ = std::make_shared<SqliteSpill>(settings_);
+        result.stream = spill_->store(*write_, st.get(), on_row);
+        return result;
+    }
     for (; on_row; on_row = write_->step(st.get())) result.rows.push_back(read_row(st.get()));
     return result;
 }

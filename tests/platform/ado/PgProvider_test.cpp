@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <future>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +47,26 @@ protected:
         rs.Open(sql, conn, adOpenStatic, adLockReadOnly);
         return rs.Fields(Variant(int32_t{0})).Value();
     }
+    // A connection whose every server session carries an application name of its own, so that a test can
+    // end exactly those sessions while other tests use the same cluster.
+    std::shared_ptr<Connection> connect_named(const std::string& name) {
+        auto conn = std::make_shared<Connection>();
+        conn->Provider(provider());
+        conn->ConnectionString(connection_string() + " application_name=" + name);
+        conn->Open();
+        return conn;
+    }
+    // Ends every session named `name`, as an administrator or a server restart would, from another connection,
+    // and waits until the server has let them go.
+    void end_sessions(const std::string& name) {
+        const std::string which = "FROM pg_stat_activity WHERE application_name = '" + name + "'";
+        exec("SELECT pg_terminate_backend(pid) " + which);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (vb_id(scalar("SELECT count(*) " + which)) != 0)
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the sessions did not end";
+    }
+    std::string session_name() { return "ado_lost_" + std::to_string(::getpid()) + "_" + std::to_string(++sessions_); }
+    int sessions_ = 0;
 };
 
 }  // namespace
@@ -158,6 +180,78 @@ TEST_P(PgProviderTest, CommandTimeoutBoundsTheWaitForAnAnswer) {
     ASSERT_TRUE(answered) << "Execute still waits for a backend that cannot answer";
     EXPECT_EQ(pending.get(), kDbTimeout);
     EXPECT_NE(vb_id(first_value("SELECT pg_backend_pid()", conn)), backend);
+}
+
+// Sessions the server ended while idle: the next statement opens a new one with the Connection's settings and
+// runs. Cursors open at the time hand out the rows already fetched, then fail at the first fetch with an
+// error, and MoveFirst runs them again; that holds for cursors streaming on connections of their own and for
+// those held on the shared one.
+TEST_P(PgProviderTest, SessionsEndedByTheServerAreOpenedAgainAtTheNextStatement) {
+    const std::string name = session_name();
+    auto conn = connect_named(name);
+    conn->CommandTimeout(7);  // set before Open: only Open applies it, so a new session must carry it on
+    conn->Close();
+    conn->Open();
+    const char* rows600 = "SELECT g FROM generate_series(1, 600) g";
+    std::vector<std::unique_ptr<Recordset>> cursors;
+    for (int i = 0; i < 6; ++i) cursors.push_back(open(rows600, adOpenForwardOnly, adLockReadOnly, conn));
+    end_sessions(name);
+
+    EXPECT_EQ(conn->Execute("UPDATE items SET qty = 11 WHERE id = 1"), 1);
+    EXPECT_EQ(vb_id(scalar("SELECT qty FROM items WHERE id = 1")), 11);
+    EXPECT_EQ(first_value("SHOW statement_timeout", conn), Variant("7s"));
+    for (size_t i = 0; i < cursors.size(); ++i) {
+        SCOPED_TRACE(i);
+        Recordset& rs = *cursors[i];
+        int read = 0;
+        const ComError e = error_of([&] {
+            for (; !rs.EOF_(); rs.MoveNext()) ++read;
+        });
+        EXPECT_EQ(read, 256);  // the first batch
+        EXPECT_EQ(e.number(), kDbFail);
+        EXPECT_NE(e.description().find("MoveFirst runs it again"), std::string::npos) << e.description();
+        rs.MoveFirst();
+        for (read = 0; !rs.EOF_(); rs.MoveNext()) ++read;
+        EXPECT_EQ(read, 600);
+    }
+}
+
+// A session lost inside a transaction block took the transaction along: the next statement must not run in
+// a new session as if nothing happened, so it fails once, saying so; the one after runs.
+TEST_P(PgProviderTest, SessionLostInsideATransactionFailsTheNextStatementOnce) {
+    const std::string name = session_name();
+    auto conn = connect_named(name);
+    conn->Execute("BEGIN");
+    conn->Execute("UPDATE items SET qty = 99 WHERE id = 1");
+    end_sessions(name);
+
+    const ComError e = error_of([&] { conn->Execute("UPDATE items SET qty = 98 WHERE id = 2"); });
+    EXPECT_EQ(e.number(), kDbFail);
+    EXPECT_NE(e.description().find("lost inside a transaction"), std::string::npos) << e.description();
+    EXPECT_EQ(vb_id(scalar("SELECT qty FROM items WHERE id = 1")), 10);
+    EXPECT_EQ(vb_id(scalar("SELECT qty FROM items WHERE id = 2")), 20);
+    EXPECT_EQ(conn->Execute("UPDATE items SET qty = 97 WHERE id = 2"), 1);
+    EXPECT_EQ(vb_id(scalar("SELECT qty FROM items WHERE id = 2")), 97);
+}
+
+// A session ended while its statement runs: that statement fails with the server's word, the next one runs.
+TEST_P(PgProviderTest, SessionEndedDuringAStatementFailsOnlyThatStatement) {
+    const std::string name = session_name();
+    auto conn = connect_named(name);
+    auto ender = std::async(std::launch::async, [&] {
+        auto admin = connect();
+        const std::string running = "SELECT count(*) FROM pg_stat_activity WHERE application_name = '" + name +
+                                    "' AND query LIKE 'SELECT pg_sleep%'";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (vb_id(first_value(running, admin)) == 0 && std::chrono::steady_clock::now() < deadline) {
+        }
+        admin->Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + name + "'");
+    });
+    const ComError e = error_of([&] { conn->Execute("SELECT pg_sleep(20)"); });
+    ender.get();
+    EXPECT_EQ(e.number(), kDbFail);
+    EXPECT_NE(e.description().find("terminating connection"), std::string::npos) << e.description();
+    EXPECT_EQ(conn->Execute("UPDATE items SET qty = 12 WHERE id = 1"), 1);
 }
 
 TEST_P(PgProviderTest, CopyToOrFromTheClientIsRefusedAndTheConnectionStaysUsable) {
