@@ -128,6 +128,7 @@ private:
 
 void BM_MoveNextFields(benchmark::State& state) {
     Fixture& f = fixture();
+    f.cursor->MoveFirst();
     int position = 1;
     for (auto _ : state) {
         if (++position > kRows) {
