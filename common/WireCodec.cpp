@@ -109,7 +109,7 @@ std::string make_header(bool acknowledge, const Key& key) {
     header += vb::signed_text(static_cast<int64_t>(2 * key.size()));
     header += kSeparator;
     for (int16_t v : key.values()) {
-        header += std::to_string(v);
+        header += vb::signed_text(static_cast<int64_t>(v));
         header += kSeparator;
     }
     return header;

@@ -63,8 +63,8 @@ std::string_view next_token(std::string_view& rest, std::string_view sep = std::
 // (the caller's variable is overwritten, as callers of this routine expect).
 std::string GetNext(std::string& iStr, std::string& sep);
 
-// The header in front of a connection's first request: acknowledgement flag, twice the key length in the
-// signed-number text form, the key values, each field followed by STX.
+// The header in front of a connection's first request: acknowledgement flag, then twice the key length and
+// the key values, each in the signed-number text form (" 3", "-5"); every field followed by STX.
 std::string make_header(bool acknowledge, const Key& key);
 
 struct Header {

@@ -67,6 +67,11 @@ void ClassRegistry::register_class(const std::string& progid, Factory factory) {
     builtin_[ascii_lowered(progid)] = std::move(factory);
 }
 
+bool ClassRegistry::register_default_class(const std::string& progid, Factory factory) {
+    std::lock_guard lock(mutex_);
+    return builtin_.try_emplace(ascii_lowered(progid), std::move(factory)).second;
+}
+
 void ClassRegistry::set_report_sink(ReportSink sink) {
     std::lock_guard lock(mutex_);
     report_ = std::move(sink);

@@ -36,6 +36,10 @@ public:
 
     // A class built into this program. A later registration of the same ProgID replaces the earlier one.
     void register_class(const std::string& progid, Factory factory);
+    // A built-in class that a library offers as the fallback for a ProgID: registered only when no
+    // built-in class of that name exists yet, so neither the program's own class nor a file entry is ever
+    // replaced by it. Returns whether it was registered.
+    bool register_default_class(const std::string& progid, Factory factory);
 
     // A new object of `progid` (case-insensitive); 429 "ActiveX component can't create object" when no
     // class is known, its file line is malformed or its library cannot be loaded (the description then

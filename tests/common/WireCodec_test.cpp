@@ -126,7 +126,7 @@ TEST(WireCodec, FirstMessageCarriesTheHeaderAndItsRequest) {
     const Key key({3, -10, 0, 7, -4});
     const std::string request = "open" + kStx + "select * from t" + kStx + "1" + kStx + "3";
     const std::string header = wire::make_header(true, key);
-    EXPECT_EQ(header, "1" + kStx + " 10" + kStx + "3" + kStx + "-10" + kStx + "0" + kStx + "7" + kStx + "-4" + kStx);
+    EXPECT_EQ(header, "1" + kStx + " 10" + kStx + " 3" + kStx + "-10" + kStx + " 0" + kStx + " 7" + kStx + "-4" + kStx);
     const std::string message = wire::frame_request(wire::scrambled(header + request, wire::initial_key()));
     ASSERT_EQ(message.back(), wire::kTerminator);
 

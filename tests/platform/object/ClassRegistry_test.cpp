@@ -73,6 +73,18 @@ TEST_F(ClassRegistryTest, BuiltInClassesAreFoundWhateverTheCase) {
     EXPECT_NE(why.find("Test.Nothing"), std::string::npos);
 }
 
+// A library's fallback class fills a gap only: the program's own class and a file entry both win over it.
+TEST_F(ClassRegistryTest, DefaultClassesNeverReplaceAnotherClass) {
+    registry_.load_file(write_file("Test.Greeter = " TEST_PLUGIN_PATH " : test_plugin_create\n"));
+    const auto fallback = [] { return std::make_shared<Counter>(); };
+    EXPECT_FALSE(registry_.register_default_class("test.COUNTER", [] { return DispatchPtr(); }));
+    EXPECT_EQ(registry_.create("Test.Counter")->type_name(), "Counter");
+    EXPECT_TRUE(registry_.register_default_class("Test.Greeter", fallback));
+    EXPECT_EQ(registry_.create("Test.Greeter")->type_name(), "Greeter");
+    EXPECT_TRUE(registry_.register_default_class("Test.Fallback", fallback));
+    EXPECT_EQ(registry_.create("Test.Fallback")->type_name(), "Counter");
+}
+
 TEST_F(ClassRegistryTest, FileEntriesLoadTheirLibraryAndWinOverBuiltIns) {
     registry_.load_file(write_file("# classes\n\n"
                                    "Test.Greeter = " TEST_PLUGIN_PATH " : test_plugin_create\n"
