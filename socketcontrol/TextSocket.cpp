@@ -421,5 +421,7 @@ void TextSocket::RemotePort(int16_t value) { core().RemotePort(value); }
 bool TextSocket::ResolveHost() { return core().ResolveHost(); }
 void TextSocket::ResolveHost(bool value) { core().ResolveHost(value); }
 int32_t TextSocket::State() { return core().State(); }
+int32_t TextSocket::SocketOption(int32_t OptionName) { return core().SocketOption(OptionName); }
+void TextSocket::SocketOption(int32_t OptionName, int32_t Value) { core().SocketOption(OptionName, Value); }
 int32_t TextSocket::Timeout() { return core().GetTimeout(); }
 void TextSocket::Timeout(int32_t value) { core().SetTimeout(value); }
