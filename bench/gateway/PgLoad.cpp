@@ -25,10 +25,13 @@ using PgResult = std::unique_ptr<PGresult, PgClear>;
 
 constexpr int kRows = 10000;
 
+void ignore_notice(void*, const char*) {}   // "table ... does not exist, skipping" and the like
+
 PgConn connect(const std::string& conninfo) {
     PgConn conn(PQconnectdb(conninfo.c_str()));   // owned even on failure: the message is read through it
     if (PQstatus(conn.get()) != CONNECTION_OK)
         throw std::runtime_error(std::string("cannot connect to PostgreSQL: ") + PQerrorMessage(conn.get()));
+    PQsetNoticeProcessor(conn.get(), ignore_notice, nullptr);   // libpq would print them on stderr
     return conn;
 }
 
