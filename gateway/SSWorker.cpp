@@ -1,19 +1,27 @@
 // SSWorker.cpp: the life of one connection: start, the socket's events, sending replies, the
 // acknowledgement step, and what happens to a request that is refused or fails.
 //
-// Replies leave in one write per pump pass. A request answered with "ok" and then its data would
-// otherwise go out as two small writes, and with Nagle's algorithm the second waits for the client's
-// delayed acknowledgement (up to 40 ms on Linux). The socket library gives text sockets no way to set
-// TCP_NODELAY, so the worker gathers the framed replies of a pass in batch_ and hands them to the socket
-// together once the pass's other events have run (a task posted to the pump).
+// Replies to one request leave in one write. "ok" and then the data would otherwise be two system calls
+// and two TCP segments for the client to wake up for; gathered, they cost one. SendReply appends the
+// framed reply to batch_, and Sock_LineArrived hands the batch to the socket before it returns, so no
+// reply waits for other connections' work. The worker also switches Nagle's algorithm off on its
+// connection: a write that meets unacknowledged data (a pipelined request, the tail of a large reply)
+// must not wait for the client's delayed acknowledgement, up to 40 ms on Linux.
+//
+// "can send" is therefore settled once per request: the replies of one request share a write, and only
+// when that write could not go out whole are the replies of later requests logged "Buffering send: "
+// and queued for ReadyToSend. The bytes on the wire and their order are those of one SendLine per reply.
 #include "gateway/SSWorker.h"
 
 #include "common/Conversions.h"
 #include "common/Cp1252.h"
 #include "gateway/Protocol.h"
-#include "platform/msgloop/MessageLoop.h"
 
 namespace {
+
+// Storage a worker keeps between requests: small replies reuse it, and a thousand idle connections do
+// not each hold on to the size of their last bulk reply.
+constexpr size_t kKeptBatchCapacity = 64 * 1024;
 
 std::string numbered(const char* text, int16_t number) { return text + vb::signed_text(static_cast<int64_t>(number)); }
 
@@ -32,6 +40,7 @@ void SSWorker::start(std::shared_ptr<TextSocket> socket) {
     Sock->LineTerminator(std::string(1, wire::kTerminator));
     Sock->Timeout(gateway_->worker_timeout);
     Sock->MaxLineLength(gateway_->max_request_length);
+    Sock->SocketOption(WSSO_NagleAlg, 1);
     can_send_ = true;
     self_ = shared_from_this();
     acknowledge_ = true;
@@ -103,6 +112,7 @@ void SSWorker::Sock_LineArrived(const std::string& Data) {
     } catch (const std::exception& e) {
         log_failure("failed handling a request!", 0, "SSWorker", e.what());
     }
+    flush_batch();
 }
 
 // The header's acknowledgement flag is read first, so that a refused key is answered in the mode the
@@ -137,10 +147,6 @@ void SSWorker::SendReply(const std::string& text) {
         batch_ += wire::kTerminator;
         log.change(Counter::MessagesOut, 1);
         log.change(Counter::CharactersSent, static_cast<int32_t>(message.size()));
-        if (!flush_posted_) {
-            flush_posted_ = true;
-            msgloop::MessageLoop::current().post_task([self = shared_from_this()] { self->flush_batch(); });
-        }
     } else {
         log.AddDebugLine(0, "Buffering send: " + cp1252::to_utf8(text));
         send_queue_.push_back(std::move(message));
@@ -153,15 +159,14 @@ void SSWorker::SendReply(const std::string& text) {
 
 // SendRaw with the terminators already in the batch is SendLine of each message in turn, in one write.
 void SSWorker::flush_batch() {
-    flush_posted_ = false;
     if (batch_.empty() || !Sock) return;
-    std::string batch;
-    batch.swap(batch_);
     try {
-        can_send_ = Sock->SendRaw(cp1252::to_utf8(batch));
+        can_send_ = Sock->SendRaw(cp1252::to_utf8(batch_));
     } catch (const ComError& e) {
         log_failure("could not send!", e.number(), e.source(), e.description());
     }
+    batch_.clear();   // keeps its storage for the next request, unless a bulk reply made it large
+    if (batch_.capacity() > kKeptBatchCapacity) std::string().swap(batch_);
 }
 
 void SSWorker::Sock_ReadyToSend() {

@@ -54,7 +54,7 @@ private:
 
     // Frames, scrambles and sends (or queues) one reply; `text` is wire bytes.
     void SendReply(const std::string& text);
-    // Hands the replies of this pass to the socket in one write (see SSWorker.cpp for why).
+    // Hands the replies of the current request to the socket in one write (see SSWorker.cpp for why).
     void flush_batch();
     void DoRequest(std::string_view rest);
     // Reads the header off the first message; false (and the request dropped) when it is refused.
@@ -100,7 +100,6 @@ private:
     bool header_pending_ = true;
     bool can_send_ = true;
     bool ended_ = false;
-    bool flush_posted_ = false;
-    std::string batch_;                     // whole framed replies of this pass, waiting for flush_batch
+    std::string batch_;                     // framed replies of the current request, waiting for flush_batch
     std::deque<std::string> send_queue_;    // framed replies waiting for ReadyToSend
 };

@@ -5,6 +5,7 @@
 #
 # The cluster lives in a temporary directory owned by an unprivileged user (initdb refuses root), listens on
 # a free port on 127.0.0.1 only, and is stopped and removed when the command ends, whatever its status.
+# PG_MAX_CONNECTIONS sets the server's max_connections (default 200; bench_gateway opens 256 at once).
 # Without a PostgreSQL installation the command runs without TEST_PG_CONNINFO and those tests skip.
 set -euo pipefail
 
@@ -36,7 +37,7 @@ trap cleanup EXIT
 as_owner "$bindir/initdb" -D "$dir/data" -U tester --auth=trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
   || { cat "$dir/initdb.log" >&2; exit 1; }
 as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-  -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c max_connections=200" start >/dev/null \
+  -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c max_connections=${PG_MAX_CONNECTIONS:-200}" start >/dev/null \
   || { cat "$dir/server.log" >&2; exit 1; }
 as_owner "$bindir/createdb" -h 127.0.0.1 -p "$port" -U tester testdb
 

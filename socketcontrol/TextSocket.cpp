@@ -2,6 +2,7 @@
 #include "socketcontrol/TextSocket.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <new>
 #include <string>
@@ -59,6 +60,9 @@ constexpr const char* kSource = "TextSocket";
 constexpr const char* kDataArrivedFailed = "Failure processing DataArrived event in TextSocket. Source: ";
 constexpr const char* kAcceptFailed = "Failure accepting new TextSocket connection. Source: ";
 constexpr const char* kReadyToSendFailed = "Failure processsing TextSocket ReadyToSend event. Source: ";
+
+// Bytes one read of an arrival may take: what a busy peer sends between two passes of the pump.
+constexpr int32_t kArrivalChunk = 64 * 1024;
 
 // A drained send buffer keeps its storage for the next lines, unless a burst made it this large.
 constexpr size_t kKeptSendCapacity = size_t{1} << 20;
@@ -137,11 +141,19 @@ TextSocket::~TextSocket() {
     }
 }
 
+// Each arrival is read with one read of up to kArrivalChunk bytes, so the core need not ask how many
+// bytes wait (a system call per arrival).
 void TextSocket::TheSocket(std::shared_ptr<WSocket> core) {
-    if (TheSocket_) TheSocket_->unbind_events();
+    if (TheSocket_) {
+        TheSocket_->unbind_events();
+        TheSocket_->counts_arrivals(true);
+    }
     if (!core_events_) core_events_ = std::make_shared<CoreEvents>(weak_from_this());
     TheSocket_ = std::move(core);
-    if (TheSocket_) TheSocket_->bind_events(core_events_);
+    if (TheSocket_) {
+        TheSocket_->bind_events(core_events_);
+        TheSocket_->counts_arrivals(false);
+    }
 }
 
 WSocket& TextSocket::core() {
@@ -256,13 +268,23 @@ void TextSocket::core_data_arrived(int32_t ByteCount) {
     }
 }
 
-// Asks for one byte more than announced: a read that fills its buffer makes the socket layer look
-// again for data left behind (one more system call per arrival), a read that comes up short does not;
-// and a byte that arrived after the count was taken belongs to this arrival as well as to the next.
+// Reads one arrival into the receive buffer and delivers what it completes. The core does not count
+// arrivals for a text socket (see TheSocket), so `count` is usually WSocket::kUncounted and one read of up
+// to kArrivalChunk bytes takes what is there. With a count (the peer-close path), it asks for one byte
+// more than announced: a read that fills its buffer makes the socket layer look again for data left
+// behind, and a byte that arrived after the count was taken belongs to this arrival as well.
 void TextSocket::receive(int32_t count) {
-    const std::string bytes = core().receive_ansi(count < INT32_MAX ? count + 1 : count);
-    if (bytes.empty()) return;
-    receive_buffer_.append(bytes);
+    const int32_t length = count == WSocket::kUncounted ? kArrivalChunk : (count < INT32_MAX ? count + 1 : count);
+    if (length <= kArrivalChunk) {
+        thread_local std::array<char, kArrivalChunk> scratch;   // one thread serves all its text sockets
+        const int32_t got = core().receive_ansi(scratch.data(), length);
+        if (got <= 0) return;
+        receive_buffer_.append(std::string_view(scratch.data(), static_cast<size_t>(got)));
+    } else {
+        const std::string bytes = core().receive_ansi(length);
+        if (bytes.empty()) return;
+        receive_buffer_.append(bytes);
+    }
     if (receive_buffer_.terminators().empty()) {  // no terminators: every arrival is one line, as it came
         std::string line = receive_buffer_.take_all();
         last_line_terminator_.clear();
@@ -421,5 +443,7 @@ void TextSocket::RemotePort(int16_t value) { core().RemotePort(value); }
 bool TextSocket::ResolveHost() { return core().ResolveHost(); }
 void TextSocket::ResolveHost(bool value) { core().ResolveHost(value); }
 int32_t TextSocket::State() { return core().State(); }
+int32_t TextSocket::SocketOption(int32_t OptionName) { return core().SocketOption(OptionName); }
+void TextSocket::SocketOption(int32_t OptionName, int32_t Value) { core().SocketOption(OptionName, Value); }
 int32_t TextSocket::Timeout() { return core().GetTimeout(); }
 void TextSocket::Timeout(int32_t value) { core().SetTimeout(value); }

@@ -100,6 +100,12 @@ public:
     void MaxLineLength(int32_t value);
     static constexpr int32_t kLineTooLong = 10040;  // WSAEMSGSIZE, "Message too long"
 
+    // The core's SocketOption, for what a text socket's owner must tune itself: a server answering
+    // requests switches Nagle's algorithm off (WSSO_NagleAlg, 1) so that a small reply never waits for
+    // the peer's delayed acknowledgement. Errors are the core's.
+    int32_t SocketOption(int32_t OptionName);
+    void SocketOption(int32_t OptionName, int32_t Value);
+
     // Dispatch ids and help strings of the members and of the events, in the type library's order.
     static std::span<const MemberInfo> members();
     static std::span<const MemberInfo> events();

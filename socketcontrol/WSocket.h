@@ -125,6 +125,13 @@ public:
     // leaves DataWaiting as it was (the text socket never reads it).
     int32_t send_ansi(std::string_view bytes, int32_t IOFlags = 0);
     std::string receive_ansi(int32_t Length);  // "" when nothing was read
+    int32_t receive_ansi(char* buffer, int32_t Length);  // into the caller's storage; the count read
+
+    // Whether FD_READ asks Windows Sockets how many bytes wait, for DataArrived's ByteCount (on by
+    // default). A sink that reads all it can on each arrival anyway (the text socket) switches it off:
+    // the question is a system call per arrival, and DataArrived then carries kUncounted.
+    void counts_arrivals(bool value) noexcept { counts_arrivals_ = value; }
+    static constexpr int32_t kUncounted = -1;
 
     // The inactivity timer (pTimer), for owners that need to look at it.
     const std::shared_ptr<VBTimer>& pTimer() const noexcept { return timer_; }
@@ -178,6 +185,7 @@ private:
     bool blocking_ = true;           // no AsyncSelect or FIONBIO has made the Windows socket non-blocking
     bool send_blocked_ = false;
     bool data_waiting_ = false;
+    bool counts_arrivals_ = true;
     int32_t timeout_ = 0;            // inactivity time-out in tenths of a second; 0 = off
     std::shared_ptr<VBTimer> timer_;          // pTimer: its Alarm raises TimedOut
     std::shared_ptr<TimerSink> timer_sink_;   // binds pTimer's Alarm to this core without owning it

@@ -174,7 +174,7 @@ void WSocket::handle_notification(int event, int error) {
          [](WSocket& c) {
              c.data_waiting_ = true;
              c.timer_->Reset();
-             const int32_t count = c.BytesAvailable();
+             const int32_t count = c.counts_arrivals_ ? c.BytesAvailable() : kUncounted;
              c.raise([&](WSocketEvents& sink) { sink.DataArrived(count); });
          }},
         {ws::FD_WRITE,

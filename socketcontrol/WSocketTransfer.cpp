@@ -2,6 +2,7 @@
 //
 // Text crosses the socket as Windows-1252, one byte per character; the *_ansi members let a caller that
 // keeps its text as those bytes already (TextSocket) skip the conversion on every arrival and send.
+#include <algorithm>
 #include <cstring>
 
 #include "common/ComError.h"
@@ -103,15 +104,18 @@ Variant WSocket::ReceiveDatagram(int32_t Length, bool ReturnBytes, int32_t IOFla
 }
 
 std::string WSocket::receive_ansi(int32_t Length) {
+    std::string bytes(static_cast<size_t>(std::max(Length, 0)), ' ');   // a negative Length fails below
+    bytes.resize(static_cast<size_t>(receive_ansi(bytes.data(), Length)));
+    return bytes;
+}
+
+int32_t WSocket::receive_ansi(char* buffer, int32_t Length) {
     check_stream();
     check_connected(kNotConnectedReceive);
     check_length(Length);
-    std::string bytes(static_cast<size_t>(Length), ' ');
     // No DataWaiting refresh: the text socket, the only caller, never reads it, and the refresh would
     // cost an ioctl per arrival.
-    const int32_t count = receive_raw(bytes.data(), Length, 0, false, kReceiveStringFailed);
-    bytes.resize(static_cast<size_t>(count));
-    return bytes;
+    return receive_raw(buffer, Length, 0, false, kReceiveStringFailed);
 }
 
 // ---- sending ----

@@ -2,7 +2,12 @@
 // cursor open on a 10,000-row SQLite table, repeating "move next" and "getcursor" (acknowledgement on, so
 // "ok" then the value), one request outstanding per connection. Beside it, in the same run, the same
 // clients against a plain epoll echo server that returns each request as it came (the same message sizes):
-// the cost of a bare loopback round trip. Prints requests/s and p50/p99 latency of both, and the ratios.
+// the cost of a bare loopback round trip. Prints requests/s, p50/p99 latency and the server thread's CPU
+// time per request of both, and the ratios.
+//
+// Then the figure a user would compare with: the same steps (move next + getcursor, i.e. the next row's
+// name) straight against PostgreSQL through libpq, one SELECT by key per step, when TEST_PG_CONNINFO
+// names a server (make bench starts a throwaway one through scripts/with-postgres.sh).
 //
 // The clients are this program's own code over the protocol (the wire codec), not the client library.
 #include <arpa/inet.h>
@@ -17,8 +22,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -26,6 +33,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/gateway/LoadStats.h"
+#include "bench/gateway/PgLoad.h"
 #include "common/WireCodec.h"
 #include "gateway/SSServer.h"
 #include "platform/msgloop/MessageLoop.h"
@@ -34,11 +43,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Result;
 const std::string kStx(1, wire::kSeparator);
 const wire::Key kKey({4, -6, 9, -2, 7});
-constexpr auto kWarmUp = std::chrono::milliseconds(300);
-constexpr auto kMeasure = std::chrono::seconds(2);
+constexpr auto kOpenLimit = std::chrono::seconds(60);
 
 // ---- the gateway, on a thread of its own, over a fresh 10,000-row table ----
 class GatewayServer {
@@ -54,6 +63,7 @@ public:
         thread_.join();
     }
     uint16_t port() const { return port_; }
+    double cpu_seconds() { return bench::thread_cpu_seconds(thread_); }
 
 private:
     void run(const std::string& folder, std::promise<uint16_t>& port) {
@@ -103,6 +113,7 @@ public:
         thread_.join();
     }
     uint16_t port() const { return port_; }
+    double cpu_seconds() { return bench::thread_cpu_seconds(thread_); }
 
 private:
     void run() {
@@ -153,17 +164,15 @@ struct Client {
     std::string echo;        // baseline: bytes still expected back
     int step = 0;            // gateway: 0 move, 1 getcursor
     size_t replies_due = 0;
+    bool opened = false;     // gateway: the cursor is open
     Clock::time_point sent;
+    Clock::time_point step_sent;   // gateway: when the step's "move next" went
 };
 
 std::string request(const std::string& text) { return wire::frame_request(wire::scrambled(text, kKey)); }
 const std::string kMove = request("move" + kStx + "next");
 const std::string kFirst = request("move" + kStx + "first");
 const std::string kGet = request("getcursor" + kStx + "name" + kStx + "s");
-
-struct Result {
-    double per_second = 0, p50_us = 0, p99_us = 0;
-};
 
 class Load {
 public:
@@ -194,20 +203,30 @@ public:
         }
     }
 
-    Result measure() {
-        run_until(Clock::now() + kWarmUp);
-        latencies_.clear();
+    // Every cursor is opened before the clock starts: opening one reads the table, which is not the
+    // round trip measured here. `server_cpu` reads the server thread's CPU seconds.
+    Result measure(const std::function<double()>& server_cpu) {
+        const auto open_deadline = Clock::now() + kOpenLimit;
+        while (gateway_ && opened_ < clients_.size()) {
+            if (Clock::now() > open_deadline) throw std::runtime_error("the cursors were not opened in time");
+            run_once(100);
+        }
+        run_until(Clock::now() + bench::kWarmUp);
+        requests_.clear();
+        steps_.clear();
+        const double cpu_start = server_cpu();
         const auto start = Clock::now();
-        run_until(start + kMeasure);
+        run_until(start + bench::kMeasure);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        std::sort(latencies_.begin(), latencies_.end());
-        Result r;
-        if (latencies_.empty()) return r;
-        r.per_second = static_cast<double>(latencies_.size()) / seconds;
-        r.p50_us = latencies_[latencies_.size() / 2];
-        r.p99_us = latencies_[latencies_.size() * 99 / 100];
+        const double cpu = server_cpu() - cpu_start;
+        steps_result_ = steps_.summary(seconds);
+        Result r = requests_.summary(seconds);
+        if (r.valid()) r.server_cpu_us = cpu * 1e6 / (r.per_second * seconds);
         return r;
     }
+    void close() { clients_.clear(); }
+    // The gateway's steps (move next + getcursor) of the last measure(), for the PostgreSQL comparison.
+    const Result& steps() const { return steps_result_; }
 
 private:
     void send(Client& c, const std::string& bytes, size_t replies) {
@@ -216,9 +235,7 @@ private:
         c.sent = Clock::now();
         ::send(c.fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
-    void record(Client& c) {
-        latencies_.push_back(std::chrono::duration<double, std::micro>(Clock::now() - c.sent).count());
-    }
+    void record(Client& c) { requests_.add(c.sent); }
     // Baseline: the echo of one request is complete; send the other request size next.
     void next_echo(Client& c) {
         record(c);
@@ -226,16 +243,22 @@ private:
         send(c, c.step == 0 ? kMove : kGet, 0);
     }
     // Gateway steps: -1 opening or rewinding (one reply), 0 move next (one reply), 1 getcursor ("ok", value).
+    // Past the last row "move next" or "getcursor" answers with an error entry alone: rewind, then go on.
     void on_reply(Client& c, const std::string& body) {
-        if (--c.replies_due > 0) return;
-        if (c.step == 0 && body != "ok") {   // past the last row: rewind, then go on
+        if (c.step == -1) {
+            if (!c.opened) ++opened_;
+            c.opened = true;
+        } else if (body != "ok" && c.replies_due == (c.step == 0 ? 1u : 2u)) {
             c.step = -1;
             send(c, kFirst, 1);
             return;
         }
+        if (--c.replies_due > 0) return;
         if (c.step >= 0) record(c);
+        if (c.step == 1) steps_.add(c.step_sent);
         c.step = c.step == 0 ? 1 : 0;
         send(c, c.step == 1 ? kGet : kMove, c.step == 1 ? 2 : 1);
+        if (c.step == 0) c.step_sent = c.sent;
     }
     void on_readable(Client& c) {
         char buf[65536];
@@ -252,39 +275,105 @@ private:
             on_reply(c, *body);
         }
     }
-    void run_until(Clock::time_point end) {
+    // Serves the replies that arrive within `timeout_ms`.
+    void run_once(int timeout_ms) {
         epoll_event events[512];
-        while (Clock::now() < end) {
-            const int n = ::epoll_wait(ep_.get(), events, 512, 100);
-            for (int i = 0; i < n; ++i) on_readable(clients_[events[i].data.u64]);
-        }
+        const int n = ::epoll_wait(ep_.get(), events, 512, timeout_ms);
+        for (int i = 0; i < n; ++i) on_readable(clients_[events[i].data.u64]);
+    }
+    void run_until(Clock::time_point end) {
+        while (Clock::now() < end) run_once(100);
     }
 
     bool gateway_;
     std::vector<Client> clients_;
     UniqueFd ep_;
-    std::vector<double> latencies_;   // microseconds per request
+    bench::Samples requests_;
+    bench::Samples steps_;            // gateway: move next + getcursor
+    Result steps_result_;
+    size_t opened_ = 0;               // gateway: clients whose cursor is open
 };
+
+
+void print_against_echo(GatewayServer& gateway, EchoServer& echo, const std::vector<size_t>& counts,
+                        std::vector<Result>& gateway_steps) {
+    std::printf("%-8s %13s %8s %8s %7s   %13s %8s %8s %7s   %6s %6s %6s %6s\n", "clients", "gateway req/s", "p50 us",
+                "p99 us", "cpu us", "echo req/s", "p50 us", "p99 us", "cpu us", "rate", "p50", "p99", "cpu");
+    const auto gateway_cpu = [&] { return gateway.cpu_seconds(); };
+    const auto echo_cpu = [&] { return echo.cpu_seconds(); };
+    for (const size_t n : counts) {
+        // Each load is measured alone: the server that served the previous one has finished closing it.
+        const Result base = Load(echo.port(), n, false).measure(echo_cpu);
+        bench::wait_until_idle(echo_cpu);
+        Load gateway_load(gateway.port(), n, true);
+        const Result ours = gateway_load.measure(gateway_cpu);
+        gateway_steps.push_back(gateway_load.steps());
+        gateway_load.close();
+        bench::wait_until_idle(gateway_cpu);
+        std::printf("%-8zu %13.0f %8.1f %8.1f %7.1f   %13.0f %8.1f %8.1f %7.1f   %6.2f %6.2f %6.2f %6.2f\n", n,
+                    ours.per_second, ours.p50_us, ours.p99_us, ours.server_cpu_us, base.per_second, base.p50_us,
+                    base.p99_us, base.server_cpu_us, ours.per_second / base.per_second, ours.p50_us / base.p50_us,
+                    ours.p99_us / base.p99_us, ours.server_cpu_us / base.server_cpu_us);
+    }
+    std::printf("rate = gateway requests/s as a share of the echo's (higher is better); p50, p99 = gateway round\n"
+                "trip / echo round trip; cpu = server thread CPU time per request, gateway / echo (lower is better)\n");
+}
+
+// One step is the next row's name: move next + getcursor through the gateway, one SELECT by key straight.
+void print_against_postgres(const std::vector<size_t>& counts, const std::vector<Result>& gateway_steps) {
+    const char* conninfo = std::getenv("TEST_PG_CONNINFO");
+    std::printf("\nPostgreSQL through libpq, one SELECT by key per step (gateway step = move next + getcursor)\n");
+    if (conninfo == nullptr || *conninfo == '\0') {
+        std::printf("skipped: TEST_PG_CONNINFO is not set (make bench runs this under scripts/with-postgres.sh)\n");
+        return;
+    }
+    try {
+        const bench::PgTable table(conninfo);
+        std::printf("%-8s %13s %8s %8s   %13s %8s %8s   %6s %6s\n", "clients", "pg steps/s", "p50 us", "p99 us",
+                    "gateway st/s", "p50 us", "p99 us", "rate", "p50");
+        for (size_t i = 0; i < counts.size(); ++i) {
+            const size_t n = counts[i];
+            const Result& ours = gateway_steps[i];
+            try {
+                const Result pg = bench::measure_postgres(table, n);
+                std::printf("%-8zu %13.0f %8.1f %8.1f   %13.0f %8.1f %8.1f   %6.2f %6.2f\n", n, pg.per_second, pg.p50_us,
+                            pg.p99_us, ours.per_second, ours.p50_us, ours.p99_us, ours.per_second / pg.per_second,
+                            ours.p50_us / pg.p50_us);
+            } catch (const std::exception& e) {
+                std::printf("%-8zu skipped: %s\n", n, e.what());
+            }
+        }
+        std::printf("rate = gateway steps/s as a share of PostgreSQL's; p50 = gateway step / SELECT round trip\n");
+    } catch (const std::exception& e) {
+        std::printf("skipped: %s\n", e.what());
+    }
+}
 
 }  // namespace
 
-int main() {
+// bench_gateway [CLIENTS...]: the connection counts to measure, 1 16 256 when none are given.
+int main(int argc, char** argv) {
+    std::vector<size_t> counts;
+    for (int i = 1; i < argc; ++i) {
+        const long n = std::strtol(argv[i], nullptr, 10);
+        if (n < 1 || n > 4096) {
+            std::fprintf(stderr, "bench_gateway: %s is not a client count from 1 to 4096\n", argv[i]);
+            return 2;
+        }
+        counts.push_back(static_cast<size_t>(n));
+    }
+    if (counts.empty()) counts = {1, 16, 256};
     char pattern[] = "/tmp/bench-gateway.XXXXXX";
     if (!::mkdtemp(pattern)) return 1;
     int status = 0;
     try {
-        GatewayServer gateway(pattern);
-        EchoServer echo;
-        std::printf("%-10s %14s %9s %9s   %14s %9s %9s   %8s %8s\n", "clients", "gateway req/s", "p50 us", "p99 us",
-                    "echo req/s", "p50 us", "p99 us", "rate", "p50");
-        for (size_t n : {1u, 16u, 256u}) {
-            const Result ours = Load(gateway.port(), n, true).measure();
-            const Result base = Load(echo.port(), n, false).measure();
-            std::printf("%-10zu %14.0f %9.1f %9.1f   %14.0f %9.1f %9.1f   %8.2f %8.2f\n", n, ours.per_second, ours.p50_us,
-                        ours.p99_us, base.per_second, base.p50_us, base.p99_us, ours.per_second / base.per_second,
-                        ours.p50_us / base.p50_us);
+        std::vector<Result> gateway_steps;
+        {
+            GatewayServer gateway(pattern);
+            EchoServer echo;
+            print_against_echo(gateway, echo, counts, gateway_steps);
         }
-        std::printf("rate = gateway requests/s as a share of the echo's; p50 = gateway round trip / echo round trip\n");
+        print_against_postgres(counts, gateway_steps);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_gateway: %s\n", e.what());
         status = 1;

@@ -112,6 +112,13 @@ bool TestClient::quiet_for(std::chrono::milliseconds limit) {
     return reader_.buffered() == 0;
 }
 
+uint16_t TestClient::local_port() const {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+    return ntohs(a.sin_port);
+}
+
 bool TestClient::closed_by_gateway(std::chrono::milliseconds limit) {
     return pump_until([&] { return !read_some(); }, limit);
 }

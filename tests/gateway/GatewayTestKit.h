@@ -52,6 +52,7 @@ public:
     bool closed_by_gateway(std::chrono::milliseconds limit = std::chrono::seconds(5));
     void use_key(const wire::Key& key) { key_ = key; }
     void close() { fd_.reset(); }
+    uint16_t local_port() const;
 
 private:
     bool read_some();   // false when the peer closed

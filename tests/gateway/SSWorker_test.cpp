@@ -1,5 +1,14 @@
 // SSWorker_test.cpp: a connection's life as the debug list and the counters tell it: accepted and closed,
-// timed out, ended by an error (an over-long request), the debug pairs, and failures inside a handler.
+// timed out, ended by an error (an over-long request), the debug pairs, failures inside a handler; and the
+// socket setting the worker makes on its connection (no Nagle delay).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <cstdlib>
+#include <filesystem>
+
 #include "tests/gateway/GatewayTestKit.h"
 
 TEST_F(GatewayTest, ConnectionClosedBeforeSendingAnything) {
@@ -115,4 +124,35 @@ TEST_F(GatewayTest, CountersFollowTheTraffic) {
     client.send("rowcount");
     client.reply();
     EXPECT_EQ(monitor_->text(Counter::MessagesIn), "1");
+}
+
+namespace {
+// The gateway's end of `client`'s connection: the descriptor of this process whose local port is the
+// gateway's and whose peer port is the client's; -1 when there is none.
+int gateway_end_of(const TestClient& client, uint16_t gateway_port) {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ignored)) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        sockaddr_in local{}, peer{};
+        socklen_t local_len = sizeof local, peer_len = sizeof peer;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_len) != 0 || local.sin_family != AF_INET ||
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_len) != 0)
+            continue;
+        if (ntohs(local.sin_port) == gateway_port && ntohs(peer.sin_port) == client.local_port()) return fd;
+    }
+    return -1;
+}
+}  // namespace
+
+// With Nagle's algorithm on, a reply written while an earlier one is still unacknowledged waits for the
+// client's delayed acknowledgement (up to 40 ms on Linux).
+TEST_F(GatewayTest, AcceptedConnectionsSwitchNagleOff) {
+    TestClient client(port());
+    ASSERT_TRUE(pump_until([&] { return counter(Counter::ActiveSockets) == 1; }));
+    const int fd = gateway_end_of(client, port());
+    ASSERT_GE(fd, 0);
+    int no_delay = 0;
+    socklen_t len = sizeof no_delay;
+    ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, &len), 0);
+    EXPECT_NE(no_delay, 0);
 }
