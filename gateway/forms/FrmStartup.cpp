@@ -178,7 +178,8 @@ void FrmStartup::key(const KeyEvent& event) {
 }
 
 // Enter or Space presses the button and opens the list; Up and Down choose in the list and otherwise
-// move between the controls, as Enter does from a text box.
+// move between the controls. Enter in a text box presses "Run Server", the form's default button, as
+// the key help says: an operator who types the port and presses Enter means to start.
 void FrmStartup::key_on_focus(const KeyEvent& event) {
     const bool activate = event.key == Key::Enter || is_space(event);
     if (focus_ == BtRun) {
@@ -191,7 +192,8 @@ void FrmStartup::key_on_focus(const KeyEvent& event) {
         else if (event.key == Key::Down) list_index_ = std::min(list_index_ + 1, last);
         else if (activate) list_open_ = true, list_highlight_ = list_index_;
     } else if (!boxes_[focus_].key(event)) {
-        if (event.key == Key::Enter || event.key == Key::Down) move_focus(1);
+        if (event.key == Key::Enter) BtRun_Click();
+        else if (event.key == Key::Down) move_focus(1);
         else if (event.key == Key::Up) move_focus(-1);
     }
 }
