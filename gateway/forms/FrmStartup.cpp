@@ -27,7 +27,8 @@ constexpr int kFrameBottom = 11;
 constexpr int kStatementCol = 5;   // ".Provider=" and its siblings are indented under "With Db"
 constexpr int kOuterCol = 3;
 constexpr const char* kRunCaption = "Run Server";
-constexpr const char* kHelp = "Tab/Shift-Tab: next/previous box   Enter: Run Server   Esc or F10: quit without saving";
+// Quitting comes first and the whole line fits 80 columns, so that no terminal cuts the way out.
+constexpr const char* kHelp = "Esc/F10: quit unsaved  Tab/Shift-Tab: next/previous box  Enter: Run Server";
 
 bool is_space(const KeyEvent& event) { return event.key == Key::Char && event.ch == U' '; }
 

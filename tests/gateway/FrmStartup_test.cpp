@@ -71,6 +71,10 @@ TEST_F(FrmStartupTest, ShowsItsCaptionsAndLabelsInTheirOrderAndAnEmptyFirstRun) 
     for (int c = FrmStartup::tbProvider; c < FrmStartup::BtRun; ++c)
         EXPECT_EQ(widget_with_id(screen, c).rect.row, widgets_of(screen, WidgetKind::Label)[c < FrmStartup::tbLocalIP ? c + 1 : c + 3].rect.row);
     EXPECT_FALSE(form->message());
+    // The key help on the last line fits 80 columns, so it always says how to quit.
+    const forms::Widget help = widgets_of(screen, WidgetKind::Label).back();
+    EXPECT_LE(help.rect.col + static_cast<int>(help.text.size()), 80) << help.text;
+    EXPECT_NE(help.text.find("Esc"), std::string::npos) << help.text;
 }
 
 TEST_F(FrmStartupTest, RunServerSavesEveryBoxAndFillsTheSettings) {
