@@ -27,7 +27,8 @@ constexpr int kFrameBottom = 11;
 constexpr int kStatementCol = 5;   // ".Provider=" and its siblings are indented under "With Db"
 constexpr int kOuterCol = 3;
 constexpr const char* kRunCaption = "Run Server";
-constexpr const char* kHelp = "Tab/Shift-Tab: next/previous box   Enter: Run Server   Esc or F10: quit without saving";
+// Quitting comes first and the whole line fits 80 columns, so that no terminal cuts the way out.
+constexpr const char* kHelp = "Esc/F10: quit unsaved  Tab/Shift-Tab: next/previous box  Enter: Run Server";
 
 bool is_space(const KeyEvent& event) { return event.key == Key::Char && event.ch == U' '; }
 
@@ -178,7 +179,8 @@ void FrmStartup::key(const KeyEvent& event) {
 }
 
 // Enter or Space presses the button and opens the list; Up and Down choose in the list and otherwise
-// move between the controls, as Enter does from a text box.
+// move between the controls. Enter in a text box presses "Run Server", the form's default button, as
+// the key help says: an operator who types the port and presses Enter means to start.
 void FrmStartup::key_on_focus(const KeyEvent& event) {
     const bool activate = event.key == Key::Enter || is_space(event);
     if (focus_ == BtRun) {
@@ -191,7 +193,8 @@ void FrmStartup::key_on_focus(const KeyEvent& event) {
         else if (event.key == Key::Down) list_index_ = std::min(list_index_ + 1, last);
         else if (activate) list_open_ = true, list_highlight_ = list_index_;
     } else if (!boxes_[focus_].key(event)) {
-        if (event.key == Key::Enter || event.key == Key::Down) move_focus(1);
+        if (event.key == Key::Enter) BtRun_Click();
+        else if (event.key == Key::Down) move_focus(1);
         else if (event.key == Key::Up) move_focus(-1);
     }
 }

@@ -8,8 +8,8 @@ namespace forms {
 namespace {
 
 constexpr const char* kCaption = "Tolvix Internet gateway";
-constexpr const char* kHelp =
-    "Tab: next control  Space: Debug  Enter: Reset  arrows, PgUp/PgDn, wheel: scroll  F10 or Ctrl-Q: quit";
+// Quitting comes first and the whole line fits 80 columns, so that no terminal cuts the way out.
+constexpr const char* kHelp = "F10/Ctrl-Q: quit  Tab: next  Space: Debug  Enter: press  PgUp/PgDn: scroll";
 
 struct FrameInfo {
     const char* caption;
@@ -106,11 +106,12 @@ void FrmTCPServer::key(const KeyEvent& event) {
     case Key::End:
         if (focus_ == lbDebug) list_.to_bottom(gateway_.log.debug_list(), list_height());
         break;
+    // Space is "Debug" wherever the focus is, as the key help says; Enter presses the focused control.
     case Key::Enter:
-        if (focus_ == cmdReset) press(cmdReset);
+        press(focus_);
         break;
     case Key::Char:
-        if (event.ch == U' ') press(focus_);
+        if (event.ch == U' ') press(chbDebug);
         break;
     default:
         break;

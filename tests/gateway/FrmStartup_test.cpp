@@ -71,6 +71,10 @@ TEST_F(FrmStartupTest, ShowsItsCaptionsAndLabelsInTheirOrderAndAnEmptyFirstRun) 
     for (int c = FrmStartup::tbProvider; c < FrmStartup::BtRun; ++c)
         EXPECT_EQ(widget_with_id(screen, c).rect.row, widgets_of(screen, WidgetKind::Label)[c < FrmStartup::tbLocalIP ? c + 1 : c + 3].rect.row);
     EXPECT_FALSE(form->message());
+    // The key help on the last line fits 80 columns, so it always says how to quit.
+    const forms::Widget help = widgets_of(screen, WidgetKind::Label).back();
+    EXPECT_LE(help.rect.col + static_cast<int>(help.text.size()), 80) << help.text;
+    EXPECT_NE(help.text.find("Esc"), std::string::npos) << help.text;
 }
 
 TEST_F(FrmStartupTest, RunServerSavesEveryBoxAndFillsTheSettings) {
@@ -108,6 +112,38 @@ TEST_F(FrmStartupTest, RunServerSavesEveryBoxAndFillsTheSettings) {
     EXPECT_EQ(saved.ConnectionTimeout, "25");
     EXPECT_EQ(saved.Cursorlocation, "0");
     EXPECT_EQ(saved.Connect, "Data Source=/srv/a.db");
+}
+
+// A first run: the operator types into the boxes in tab order, leaves both time-outs empty, and presses
+// Enter in the port box. Enter in a box is "Run Server"; empty time-outs are 0, the provider's defaults.
+TEST_F(FrmStartupTest, EnterInABoxRunsTheServerAndEmptyTimeOutsAreZero) {
+    auto form = open();
+    type(*form, "SQLite");
+    press(*form, {Key::Tab});
+    type(*form, "Data Source=/srv/a.db");
+    press(*form, {Key::Tab, Key::Tab, Key::Tab, Key::Tab});
+    EXPECT_EQ(form->focus(), FrmStartup::tbLocalIP);
+    type(*form, "127.0.0.1");
+    press(*form, {Key::Tab});
+    type(*form, "18077");
+    press(*form, {Key::Enter});
+
+    ASSERT_EQ(form->state(), FrmStartup::State::Started) << form->message().value_or("(no message)");
+    EXPECT_EQ(form->settings().CommandTimeout, 0);
+    EXPECT_EQ(form->settings().ConnectionTimeout, 0);
+    EXPECT_EQ(form->settings().Port, 18077);
+    const StartupTexts saved = load_startup(SettingsStore(file_));
+    EXPECT_EQ(saved.CommandTimeout, "");
+    EXPECT_EQ(saved.Port, "18077");
+
+    // Enter in an earlier box checks the numbers the same way: the empty port box is refused and focused.
+    auto second = open();
+    second->set_text(FrmStartup::tbPort, "");
+    press(*second, {Key::Tab, Key::Enter});
+    EXPECT_EQ(second->state(), FrmStartup::State::Open);
+    ASSERT_TRUE(second->message());
+    EXPECT_NE(second->message()->find("\"Port no.:\""), std::string::npos) << *second->message();
+    EXPECT_EQ(second->focus(), FrmStartup::tbPort);
 }
 
 TEST_F(FrmStartupTest, ChoosingAdUseServerPassesTwoAndUnicodeTextRoundTrips) {

@@ -128,13 +128,18 @@ TEST_F(FrmTCPServerTest, KeyboardChecksDebugAndResetEmptiesTheTrafficBoxesAndThe
     gateway_.log.change(Counter::CharactersSent, 50);
     gateway_.log.change(Counter::ConnectionsAccepted, 2);
     add_lines(3);
-    press(window_, {Key::Tab});
-    EXPECT_EQ(window_.focus(), FrmTCPServer::chbDebug);
+    // Space is "Debug" as the key help says, also from the list, which has the focus first.
+    ASSERT_EQ(window_.focus(), FrmTCPServer::lbDebug);
     type(window_, " ");
     EXPECT_TRUE(gateway_.log.DebugSwitch());
     EXPECT_TRUE(widgets_of(window_.view(), WidgetKind::CheckBox).at(0).checked);
-    press(window_, {Key::Enter});   // Enter is for buttons
+    press(window_, {Key::Enter});   // Enter presses the focused control; the list is none
     EXPECT_TRUE(gateway_.log.DebugSwitch());
+    EXPECT_EQ(gateway_.log.debug_list().size(), 3u);
+    press(window_, {Key::Tab});
+    EXPECT_EQ(window_.focus(), FrmTCPServer::chbDebug);
+    press(window_, {Key::Enter});
+    EXPECT_FALSE(gateway_.log.DebugSwitch());
     press(window_, {Key::Tab, Key::Enter});
     EXPECT_EQ(window_.focus(), FrmTCPServer::cmdReset);
     EXPECT_TRUE(gateway_.log.debug_list().empty());
@@ -171,7 +176,13 @@ TEST_F(FrmTCPServerTest, ShiftRightClickOnOtherTogglesTheDebugBoxAndNothingElseD
     EXPECT_TRUE(gateway_.log.DebugSwitch());
 }
 
-TEST_F(FrmTCPServerTest, QuitKeysUnloadTheWindow) {
+// The key help sits on the last line; on an 80-column terminal it must still say how to quit.
+TEST_F(FrmTCPServerTest, QuitKeysUnloadTheWindowAndTheKeyHelpShowsThemIn80Columns) {
+    window_.resize(24, 80);
+    const forms::Widget help = widgets_of(window_.view(), WidgetKind::Label).back();
+    EXPECT_LE(help.rect.col + static_cast<int>(help.text.size()), 80) << help.text;
+    EXPECT_NE(help.text.find("F10"), std::string::npos) << help.text;
+
     for (Key k : {Key::Quit, Key::Interrupt}) {
         Gateway gateway{GatewaySettings{}};
         FrmTCPServer window(gateway);

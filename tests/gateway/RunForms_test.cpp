@@ -177,13 +177,13 @@ TEST_F(RunFormsTest, TypedSettingsStartTheGatewayAndTheMonitorShowsAClient) {
     t.keys({"Enter", "BSpace", "Tab", "Tab", "Tab", "Tab"});   // to the port box
     const uint16_t port = free_port();
     t.literal(std::to_string(port));
-    t.keys({"Tab", "Enter"});   // Run Server
+    t.keys({"Enter"});   // Enter in a box is "Run Server"
 
     ASSERT_TRUE(t.wait_for_text("Tolvix Internet gateway")) << t.last();
     for (const char* caption : {"Handshakes", "Bytes negotiated", "Errors", "Active Sockets", "Debug", "Reset"})
         EXPECT_NE(t.last().find(caption), std::string::npos) << caption;
     EXPECT_NE(file("settings.ini").find("Port=" + std::to_string(port)), std::string::npos) << file("settings.ini");
-    t.keys({"Tab", "Space"});   // check "Debug"
+    t.keys({"Space"});   // check "Debug", from the list that has the focus
     ASSERT_TRUE(t.wait_for_text("[x] Debug")) << t.last();
 
     {
@@ -202,7 +202,7 @@ TEST_F(RunFormsTest, TypedSettingsStartTheGatewayAndTheMonitorShowsAClient) {
         return s.find("Closing down socket:  1") != std::string::npos && box(s, "Alive").empty();
     })) << t.last();
 
-    t.keys({"Tab", "Enter"});   // Reset
+    t.keys({"Tab", "Tab", "Enter"});   // past "Debug" to Reset
     ASSERT_TRUE(t.wait_for([](const std::string& s) {
         return box(s, "#Ind").empty() && box(s, "Read").empty() && s.find("Closing down socket") == std::string::npos;
     })) << t.last();
