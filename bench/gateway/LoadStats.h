@@ -2,11 +2,9 @@
 // request) and the helpers its drivers share: latency samples and a thread's CPU clock.
 #pragma once
 
-#include <pthread.h>
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <thread>
 #include <vector>
 
@@ -41,15 +39,6 @@ public:
 private:
     std::vector<double> us_;
 };
-
-// CPU seconds `thread` has used so far (user and system), from its own clock: on a shared machine this
-// is steadier than wall-clock rates, since time spent waiting for a core is not counted.
-inline double thread_cpu_seconds(std::thread& thread) {
-    clockid_t clock;
-    timespec ts{};
-    if (pthread_getcpuclockid(thread.native_handle(), &clock) != 0 || clock_gettime(clock, &ts) != 0) return 0;
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 // Waits (up to a few seconds) until a server thread, whose CPU seconds `cpu` reads, has gone quiet: a
 // server still closing the last load's connections must not share the cores with the next measurement.

@@ -15,7 +15,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,6 +34,7 @@
 
 #include "bench/gateway/LoadStats.h"
 #include "bench/gateway/PgLoad.h"
+#include "bench/support/EpollEchoServer.h"
 #include "common/WireCodec.h"
 #include "gateway/SSServer.h"
 #include "platform/msgloop/MessageLoop.h"
@@ -92,69 +92,10 @@ private:
 };
 
 // ---- the baseline: a plain level-triggered epoll echo server ----
-class EchoServer {
+// Nagle off, as the gateway sets it on the connections it accepts.
+class EchoServer : public bench::EpollEchoServer {
 public:
-    EchoServer() {
-        listen_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listen_.get(), SOMAXCONN);
-        socklen_t len = sizeof a;
-        ::getsockname(listen_.get(), reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        stop_ = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        thread_ = std::thread([this] { run(); });
-    }
-    ~EchoServer() {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(stop_.get(), &one, sizeof one);
-        thread_.join();
-    }
-    uint16_t port() const { return port_; }
-    double cpu_seconds() { return bench::thread_cpu_seconds(thread_); }
-
-private:
-    void run() {
-        UniqueFd ep(::epoll_create1(EPOLL_CLOEXEC));
-        add(ep.get(), listen_.get());
-        add(ep.get(), stop_.get());
-        std::unordered_map<int, UniqueFd> conns;
-        epoll_event events[256];
-        char buf[65536];
-        for (;;) {
-            const int n = ::epoll_wait(ep.get(), events, 256, -1);
-            for (int i = 0; i < n; ++i) {
-                const int fd = events[i].data.fd;
-                if (fd == stop_.get()) return;
-                if (fd == listen_.get()) {
-                    for (int c; (c = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;) {
-                        const int one = 1;
-                        ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                        conns[c] = UniqueFd(c);
-                        add(ep.get(), c);
-                    }
-                    continue;
-                }
-                const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
-                if (got <= 0) {
-                    if (got == 0 || errno != EAGAIN) conns.erase(fd);
-                    continue;
-                }
-                ::send(fd, buf, static_cast<size_t>(got), MSG_NOSIGNAL);   // small echoes: the buffer takes them
-            }
-        }
-    }
-    static void add(int ep, int fd) {
-        epoll_event ev{};
-        ev.events = EPOLLIN;
-        ev.data.fd = fd;
-        ::epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
-    }
-    UniqueFd listen_, stop_;
-    uint16_t port_ = 0;
-    std::thread thread_;
+    EchoServer() : EpollEchoServer(Nagle::off) {}
 };
 
 // ---- the clients ----
