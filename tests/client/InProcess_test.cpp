@@ -10,18 +10,12 @@
 #include "common/Conversions.h"
 #include "tests/client/ClientTestSupport.h"
 #include "tests/support/ErrorOf.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
 class InProcess : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tolvix-local.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     // Runs `body` on a new thread with a started connection in in-process mode.
     void on_local_thread(const std::function<void(tolvix::iConnection&)>& body) {
         std::thread([&] {
@@ -32,7 +26,8 @@ protected:
             body(connection);
         }).join();
     }
-    std::string folder_;
+    const test_support::TempDir dir_{"tolvix-local"};
+    const std::string& folder_ = dir_.path();
 };
 
 }  // namespace

@@ -13,23 +13,18 @@
 
 #include "common/ComError.h"
 #include "dbcomponent/DBConnect.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
 class SkeldaClassesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/dbcomp-classes.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-    }
     void TearDown() override {
         ::unsetenv("CLASS_REGISTRY");
         ClassRegistry::instance().load_file(folder_ + "/none.conf");   // forget the entries again
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
     }
-    std::string folder_;
+    const test_support::TempDir temp_{"dbcomp-classes"};
+    const std::string& folder_ = temp_.path();
 };
 
 TEST_F(SkeldaClassesTest, SharedLibraryFromTheRegistryFileMakesAWorkingDBConnect) {

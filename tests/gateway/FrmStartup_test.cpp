@@ -11,6 +11,7 @@
 
 #include "platform/settings/SettingsStore.h"
 #include "tests/gateway/FormsTestKit.h"
+#include "tests/support/TempDir.h"
 
 using forms::FrmStartup;
 using forms::Key;
@@ -20,14 +21,6 @@ namespace {
 
 class FrmStartupTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/frmstartup-test.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        file_ = folder_ + "/settings.ini";
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     void write_settings(const std::string& startup) { std::ofstream(file_) << "[Startup]\n" << startup; }
     std::string file_text() const {
         std::ifstream in(file_);
@@ -47,7 +40,8 @@ protected:
         while (form.focus() != box) press(form, {Key::Tab});
     }
 
-    std::string folder_, file_;
+    const test_support::TempDir folder_{"frmstartup-test"};
+    const std::string file_ = folder_.file("settings.ini");
     std::unique_ptr<SettingsStore> store_;
 };
 

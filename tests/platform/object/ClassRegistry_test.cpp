@@ -1,5 +1,6 @@
 // Tests of creation by ProgID: built-in classes, the registry file, and libraries loaded with dlopen.
 #include "platform/object/ClassRegistry.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -33,12 +34,8 @@ private:
 class ClassRegistryTest : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/classreg.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
         registry_.register_class("Test.Counter", [] { return std::make_shared<Counter>(); });
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::string write_file(const std::string& text) {
         const std::string path = dir_ + "/classes.conf";
@@ -56,7 +53,8 @@ protected:
         return 0;
     }
 
-    std::string dir_;
+    const test_support::TempDir temp_{"classreg"};
+    const std::string& dir_ = temp_.path();
     ClassRegistry registry_;
 };
 

@@ -11,18 +11,12 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/ErrorOf.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
 class SettingsStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/settings-test.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        file_ = folder_ / "TCPServer" / "settings.ini";
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
     void write_file(const std::string& text) {
         std::filesystem::create_directories(file_.parent_path());
         std::ofstream(file_, std::ios::binary) << text;
@@ -31,8 +25,8 @@ protected:
         std::ifstream in(file_, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    std::filesystem::path folder_;
-    std::filesystem::path file_;
+    const test_support::TempDir folder_{"settings-test"};
+    const std::filesystem::path file_ = std::filesystem::path(folder_.path()) / "TCPServer" / "settings.ini";
 };
 
 }  // namespace
