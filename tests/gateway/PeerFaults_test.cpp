@@ -76,7 +76,7 @@ TEST_F(PeerFaultsTest, ClientVanishingMidReplyEndsOnlyItsConnection) {
         int32_t closed = 0;
         for (const std::string& line : debug_list())
             if (line.rfind("Closing down socket:", 0) == 0) ++closed;
-        EXPECT_EQ(closed - closed_before + counter(Counter::Errors) >= 2, true)
+        EXPECT_GE(closed - closed_before + counter(Counter::Errors), 2)
             << "closed " << closed - closed_before << ", errors " << counter(Counter::Errors);
         closed_before = closed;
     }
