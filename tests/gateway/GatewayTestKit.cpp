@@ -112,6 +112,12 @@ bool TestClient::quiet_for(std::chrono::milliseconds limit) {
     return reader_.buffered() == 0;
 }
 
+void TestClient::reset() {
+    const linger abort_on_close{1, 0};
+    ::setsockopt(fd_.get(), SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+    fd_.reset();
+}
+
 uint16_t TestClient::local_port() const {
     sockaddr_in a{};
     socklen_t len = sizeof a;

@@ -52,6 +52,8 @@ public:
     bool closed_by_gateway(std::chrono::milliseconds limit = std::chrono::seconds(5));
     void use_key(const wire::Key& key) { key_ = key; }
     void close() { fd_.reset(); }
+    // Closes with a reset (SO_LINGER 0) instead of an orderly FIN, as a peer that crashed or vanished.
+    void reset();
     uint16_t local_port() const;
 
 private:

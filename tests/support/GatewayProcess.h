@@ -42,6 +42,23 @@ public:
     GatewayProcess& operator=(const GatewayProcess&) = delete;
 
     uint16_t port() const { return port_; }
+    pid_t pid() const { return pid_; }
+    // Ends the gateway at once with SIGKILL, as a crash or a power cut of the process would; returns
+    // whether it was still running until then.
+    bool kill_now() {
+        if (pid_ <= 0) return false;
+        int status = 0;
+        const bool running = ::waitpid(pid_, &status, WNOHANG) == 0;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        return running;
+    }
+    // Whether the gateway is still running (not exited, not killed by a signal).
+    bool running() const {
+        if (pid_ <= 0) return false;
+        return ::kill(pid_, 0) == 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0;
+    }
     const std::string& folder() const { return folder_; }
     std::string database() const { return folder_ + "/gateway.db"; }
     std::string output() const {
