@@ -3,23 +3,13 @@
 // may write, with an error entry or (acknowledgement off) a debug-list entry, and changes nothing.
 #include "tests/gateway/GatewayTestKit.h"
 
-namespace {
-
-std::string entry_with(const std::deque<std::string>& list, const std::string& part) {
-    for (const std::string& line : list)
-        if (line.find(part) != std::string::npos) return line;
-    return "";
-}
-
-}  // namespace
-
 TEST_F(GatewayTest, PeerOutsideTheAllowListIsClosedAtOnce) {
     gateway_->limits.allow.allow("10.0.0.0/8");
     {
         TestClient stranger(port());
         EXPECT_TRUE(stranger.closed_by_gateway());
     }
-    const std::string entry = entry_with(debug_list(), "Server refused a connection!");
+    const std::string entry = debug_entry_with("Server refused a connection!");
     EXPECT_NE(entry.find("Code: 70\r\nSource: SSServer\r\nDesc: 127.0.0.1 is not in the allow-list (10.0.0.0/8)"),
               std::string::npos)
         << entry;
@@ -32,11 +22,11 @@ TEST_F(GatewayTest, PeerOutsideTheAllowListIsClosedAtOnce) {
 }
 
 TEST_F(GatewayTest, ListeningBeyondLoopbackWithoutAListWarns) {
-    EXPECT_EQ(entry_with(debug_list(), "Warning: "), "");   // SetUp listens on 127.0.0.1
+    EXPECT_EQ(debug_entry_with("Warning: "), "");   // SetUp listens on 127.0.0.1
     server_.reset();
     gateway_->settings.IP = "";
     start_server();
-    EXPECT_EQ(entry_with(debug_list(), "Warning: "),
+    EXPECT_EQ(debug_entry_with("Warning: "),
               "Warning: listening on every address with no allow-list: every client that reaches the port is served");
 }
 
@@ -72,8 +62,8 @@ TEST_F(GatewayTest, ReadOnlyGatewayRefusesEditsAndWritingStatements) {
 
     client.send("noerror");
     client.send(join({"delete"}));
-    ASSERT_TRUE(pump_until([&] { return !entry_with(debug_list(), "refused a request!").empty(); }));
-    EXPECT_NE(entry_with(debug_list(), "refused a request!").find("Code: 3251\r\nSource: SSWorker\r\nDesc: delete: the gateway is read-only"),
+    ASSERT_TRUE(pump_until([&] { return !debug_entry_with("refused a request!").empty(); }));
+    EXPECT_NE(debug_entry_with("refused a request!").find("Code: 3251\r\nSource: SSWorker\r\nDesc: delete: the gateway is read-only"),
               std::string::npos);
     EXPECT_TRUE(client.quiet_for(std::chrono::milliseconds(100)));
 

@@ -11,12 +11,6 @@ namespace {
 
 bool starts_with(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
-// The newest debug-list entry that contains `part`, or "".
-std::string entry_with(const std::deque<std::string>& list, const std::string& part) {
-    for (const std::string& line : list)
-        if (line.find(part) != std::string::npos) return line;
-    return "";
-}
 
 }  // namespace
 
@@ -36,7 +30,7 @@ TEST_F(GatewayTest, ClientThatNeverReadsIsClosedAndItsRepliesFreed) {
         msgloop::run_once(std::chrono::milliseconds(0));
     }
     ASSERT_TRUE(pump_until([&] { return gateway_->serving() == 1; }));
-    const std::string entry = entry_with(debug_list(), "closed: the client does not read its replies!");
+    const std::string entry = debug_entry_with("closed: the client does not read its replies!");
     EXPECT_NE(entry.find("Code: 7\r\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("more than the limit of 1048576 (MaxQueuedReply)"), std::string::npos) << entry;
     EXPECT_EQ(counter(Counter::ActiveSockets), 1);
@@ -108,6 +102,6 @@ TEST_F(GatewayTest, StartRaisesTheOpenFilesLimitAndSaysSo) {
     rlimit now{};
     ::getrlimit(RLIMIT_NOFILE, &now);
     EXPECT_EQ(now.rlim_cur, saved.rlim_max);
-    EXPECT_TRUE(starts_with(entry_with(debug_list(), "Open files: "), "Open files: limit raised from 512 to "))
-        << entry_with(debug_list(), "Open files: ");
+    EXPECT_TRUE(starts_with(debug_entry_with("Open files: "), "Open files: limit raised from 512 to "))
+        << debug_entry_with("Open files: ");
 }
