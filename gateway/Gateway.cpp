@@ -11,6 +11,7 @@ void Gateway::add_worker(const std::shared_ptr<SSWorker>& worker) {
         prune_at_ = std::max<size_t>(64, 2 * workers_.size());
     }
     workers_.push_back(worker);
+    ++serving_;
 }
 
 void Gateway::end_workers() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "gateway/GatewayLimits.h"
 #include "gateway/GatewaySettings.h"
 #include "gateway/SSCode.h"
 #include "platform/object/Dispatch.h"
@@ -23,15 +24,19 @@ struct Gateway {
 
     // Tenths of a second without traffic after which a connection is closed (one minute).
     int32_t worker_timeout = 600;
-    // The longest request a connection may send: a longer one without ETX closes the connection, so a peer
-    // cannot make the gateway buffer without bound.
-    int32_t max_request_length = 16 << 20;
+    // The bounds and access rules; set before OpenServer (the "all" bound is applied there).
+    GatewayLimits limits;
 
     // Ends every worker still serving (their sockets close), for an orderly shut-down of the program.
     void end_workers();
     void add_worker(const std::shared_ptr<SSWorker>& worker);
+    // Workers serving now: counted here rather than read from the ActiveSockets counter, which the
+    // monitor's Reset may set to 0. worker_ended is called once per worker that was added.
+    size_t serving() const { return serving_; }
+    void worker_ended() { --serving_; }
 
 private:
     std::vector<std::weak_ptr<SSWorker>> workers_;   // ended ones are pruned as new ones arrive
     size_t prune_at_ = 64;
+    size_t serving_ = 0;
 };

@@ -14,7 +14,8 @@ constexpr const char* kSource = "GatewaySettings";
 
 // A plain decimal whole number with blanks around it and no sign, fraction or grouping: a port or a
 // setting a person types. Locale-independent.
-bool whole_number(std::string_view text, long& out) {
+template <class Number>
+bool whole_number(std::string_view text, Number& out) {
     const std::string trimmed = vb::trim(text);
     if (trimmed.empty()) return false;
     const auto [end, ec] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), out);
@@ -36,6 +37,22 @@ int16_t timeout_from_text(std::string_view text, const char* setting) {
     if (!whole_number(text, seconds) || seconds < 0 || seconds > 32767)
         refuse(std::string(setting) + " \"" + std::string(text) + "\" is not a number of seconds (0..32767)");
     return static_cast<int16_t>(seconds);
+}
+
+uint64_t bounded_from_text(std::string_view text, const char* setting, uint64_t fallback, uint64_t min, uint64_t max) {
+    if (vb::trim(text).empty()) return fallback;
+    uint64_t value = 0;
+    if (!whole_number(text, value) || value < min || value > max)
+        refuse(std::string(setting) + " \"" + std::string(text) + "\" is not a whole number " + std::to_string(min) +
+               ".." + std::to_string(max));
+    return value;
+}
+
+bool switch_from_text(std::string_view text, const char* setting, bool fallback) {
+    const std::string trimmed = vb::trim(text);
+    if (trimmed.empty()) return fallback;
+    if (trimmed != "0" && trimmed != "1") refuse(std::string(setting) + " \"" + trimmed + "\" is neither 0 nor 1");
+    return trimmed == "1";
 }
 
 int32_t cursor_location_from_text(std::string_view text) {

@@ -26,6 +26,11 @@ struct GatewaySettings {
 uint16_t port_from_text(std::string_view text);
 // A time-out in seconds: empty text is 0 (the provider's default), else a whole number 0..32767.
 int16_t timeout_from_text(std::string_view text, const char* setting);
+// A count or a size in bytes: empty text keeps `fallback`, else a whole number within min..max (ComError 5
+// names the setting and the range).
+uint64_t bounded_from_text(std::string_view text, const char* setting, uint64_t fallback, uint64_t min, uint64_t max);
+// A switch: empty text keeps `fallback`, "0" is off and "1" on.
+bool switch_from_text(std::string_view text, const char* setting, bool fallback);
 // The ADO cursor location: 2 (adUseServer) or 3 (adUseClient).
 int32_t cursor_location_from_text(std::string_view text);
 // The saved list position of the start-up form's cursor location list: 0 adUseClient, 1 adUseServer;

@@ -36,13 +36,15 @@ std::string counters_line(const MonitorModel& monitor) {
 
 struct Loaded {
     GatewaySettings settings;
+    GatewayLimits limits;
     size_t debug_lines;
 };
 
 Loaded load(const HeadlessOptions& options) {
     const SettingsStore store(options.settings_file ? std::filesystem::path(*options.settings_file)
                                                     : SettingsStore::default_file(kSettingsApplication));
-    return Loaded{resolve_settings(load_startup(store), options), debug_lines_setting(store)};
+    return Loaded{resolve_settings(load_startup(store), options), resolve_limits(load_limits(store), options),
+                  debug_lines_setting(store)};
 }
 
 }  // namespace
@@ -58,6 +60,7 @@ int run_headless(const HeadlessOptions& options) {
     ::signal(SIGPIPE, SIG_IGN);
     Quellox control;
     auto gateway = std::make_shared<Gateway>(loaded.settings, loaded.debug_lines);
+    gateway->limits = loaded.limits;
     const auto monitor = MonitorModel::create(gateway->log);
     monitor->chbDebug(options.debug);
     bool counters_changed = false;

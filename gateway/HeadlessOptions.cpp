@@ -24,6 +24,14 @@ const Flag kValueFlags[] = {
     {"--connection-timeout", &HeadlessOptions::connection_timeout, "N",
      "seconds to wait for a connection or a lock (0: provider default)"},
     {"--cursor-location", &HeadlessOptions::cursor_location, "2|3", "2 server-side cursors, 3 client-side"},
+    {"--max-connections", &HeadlessOptions::max_connections, "N",
+     "connections served at once; more are closed at once (default 10000)"},
+    {"--max-queued-reply", &HeadlessOptions::max_queued_reply, "BYTES",
+     "replies a client may leave unread before it is closed (default 67108864)"},
+    {"--max-request-line", &HeadlessOptions::max_request_line, "BYTES",
+     "longest request; a longer one closes its connection (default 16777216)"},
+    {"--max-all-text", &HeadlessOptions::max_all_text, "BYTES",
+     "longest \"all\" reply; beyond it error 7 (default 67108864)"},
     {"--settings", &HeadlessOptions::settings_file, "FILE",
      "settings file (default $XDG_CONFIG_HOME/TCPServer/settings.ini)"},
 };
@@ -39,8 +47,15 @@ HeadlessOptions parse_options(const std::vector<std::string>& args) {
         if (arg == "--headless") { o.headless = true; continue; }
         if (arg == "--help" || arg == "-h") { o.help = true; continue; }
         if (arg == "--debug") { o.debug = true; continue; }
+        if (arg == "--read-only") { o.read_only = true; continue; }
         const size_t eq = arg.find('=');
         const std::string name = arg.substr(0, eq);
+        if (name == "--allow") {   // repeatable, so not in the table of single values
+            if (eq != std::string::npos) o.allow.push_back(arg.substr(eq + 1));
+            else if (i + 1 < args.size()) o.allow.push_back(args[++i]);
+            else usage_error("--allow needs a value (ADDRESS or NETWORK/BITS)");
+            continue;
+        }
         const Flag* flag = nullptr;
         for (const Flag& f : kValueFlags)
             if (name == f.name) flag = &f;
@@ -68,11 +83,16 @@ std::string usage_text() {
         text += "  " + left + f.help + "\n";
     }
     text +=
+        "  --allow NET             serve only clients from this IPv4 address or network (127.0.0.0/8);\n"
+        "                          repeatable. Without a list every client is served\n"
+        "  --read-only             refuse edits and every statement but a single SELECT\n"
         "  --debug                 log every message in and out (the monitor's Debug box)\n"
         "  --help                  this text\n\n"
         "Each setting not given by its flag comes from the settings file, section [Startup]: Provider,\n"
         "Connect, IP, Port, CommandTimeout, ConnectionTimeout, Cursorlocation (0 adUseClient, 1 adUseServer);\n"
-        "[Monitor] DebugLines bounds the debug list (default 10000).\n"
+        "[Monitor] DebugLines bounds the debug list (default 10000). [Limits] MaxConnections, MaxQueuedReply,\n"
+        "MaxRequestLine, MaxAllText and [Access] Allow (a list separated by commas), ReadOnly (0 or 1) hold the\n"
+        "limits and access rules above.\n"
         "SIGINT or SIGTERM stops the gateway in order (exit status 0). A gateway that cannot listen exits 1.\n";
     return text;
 }
@@ -88,6 +108,25 @@ GatewaySettings resolve_settings(const StartupTexts& saved, const HeadlessOption
     s.CursorLocation = o.cursor_location ? cursor_location_from_text(*o.cursor_location)
                                          : cursor_location_from_position(saved.Cursorlocation);
     return s;
+}
+
+GatewayLimits resolve_limits(const LimitTexts& saved, const HeadlessOptions& o) {
+    GatewayLimits l;
+    l.max_connections = bounded_from_text(o.max_connections.value_or(saved.MaxConnections), "MaxConnections",
+                                          l.max_connections, 1, 1000000);
+    // Sizes start at 1 KB, so that no setting can make every request or reply too long.
+    l.max_queued_reply = bounded_from_text(o.max_queued_reply.value_or(saved.MaxQueuedReply), "MaxQueuedReply",
+                                           l.max_queued_reply, 1024, uint64_t{1} << 40);
+    l.max_request_line = static_cast<int32_t>(bounded_from_text(o.max_request_line.value_or(saved.MaxRequestLine),
+                                                                "MaxRequestLine", l.max_request_line, 1024, INT32_MAX));
+    l.max_all_text = bounded_from_text(o.max_all_text.value_or(saved.MaxAllText), "MaxAllText", l.max_all_text, 1024,
+                                       uint64_t{1} << 40);
+    if (o.allow.empty())
+        l.allow.allow_list(saved.Allow);
+    else
+        for (const std::string& entry : o.allow) l.allow.allow(entry);
+    l.read_only = o.read_only || switch_from_text(saved.ReadOnly, "ReadOnly", false);
+    return l;
 }
 
 StartupTexts override_texts(StartupTexts t, const HeadlessOptions& o) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/GatewayLimits.h"
 #include "gateway/GatewaySettings.h"
 #include "gateway/StartupSettings.h"
 
@@ -16,6 +17,9 @@ struct HeadlessOptions {
     bool debug = false;
     std::optional<std::string> provider, connect, ip, port, command_timeout, connection_timeout, cursor_location;
     std::optional<std::string> settings_file;
+    std::optional<std::string> max_connections, max_queued_reply, max_request_line, max_all_text;
+    std::vector<std::string> allow;   // --allow, repeatable; any given replaces the saved list
+    bool read_only = false;           // --read-only; the saved ReadOnly = 1 switches it on as well
 };
 
 // Parses the arguments after the program name ("--port 1007" or "--port=1007"); an unknown flag or a flag
@@ -27,6 +31,10 @@ std::string usage_text();
 
 // Flags over saved texts, converted and checked (ComError 5 names the bad setting).
 GatewaySettings resolve_settings(const StartupTexts& saved, const HeadlessOptions& options);
+
+// The limits and access rules: flags over saved texts over the defaults, converted and checked (ComError 5
+// names the bad setting).
+GatewayLimits resolve_limits(const LimitTexts& saved, const HeadlessOptions& options);
 
 // Flags over saved texts, unconverted, for the start-up form to show (--cursor-location 2|3 becomes the
 // list position; ComError 5 when it is neither).

@@ -1,6 +1,7 @@
 // SSServer.cpp: listening, the gateway-wide objects, and turning connections into workers.
 #include "gateway/SSServer.h"
 
+#include "dbcomponent/DBChannel.h"
 #include "dbcomponent/DBConnect.h"
 #include "gateway/SSWorker.h"
 #include "platform/object/ClassRegistry.h"
@@ -8,6 +9,8 @@
 namespace {
 
 constexpr const char* kMiddleTierProgId = "Mtier.Interface";
+constexpr int32_t kPermissionDenied = 70;   // the run time's "Permission denied": a peer not allowed in
+constexpr int32_t kTooManyConnections = 7;  // "Out of memory": the gateway's own bound on connections
 
 }  // namespace
 
@@ -27,10 +30,27 @@ void SSServer::OpenServer(std::shared_ptr<TextSocket> socket) {
         // The socket takes the port as a 16-bit signed number; the bits are what count.
         Server_->LocalPort(static_cast<int16_t>(gateway_->settings.Port));
         Server_->Listen();
+        apply_limits();
         init_objects();
     } catch (const ComError& e) {
         gateway_->log.LogError("Failure starting  server!", e.number(), e.source(), e.description());
     }
+}
+
+// Once listening, before the first connection is accepted: the open-files limit, the "all" bound, and the
+// access rules in the debug list.
+void SSServer::apply_limits() {
+    SSCode& log = gateway_->log;
+    log.AddDebugLine(0, raise_open_files_limit());
+    const GatewayLimits& limits = gateway_->limits;
+    DBChannel::set_all_limit(limits.max_all_text);
+    const std::string& ip = gateway_->settings.IP;
+    if (!limits.allow.empty())
+        log.AddDebugLine(0, "Clients allowed from: " + limits.allow.text());
+    else if (!is_loopback_address(ip))
+        log.AddDebugLine(0, "Warning: listening on " + (ip.empty() ? std::string("every address") : ip) +
+                                " with no allow-list: every client that reaches the port is served");
+    if (limits.read_only) log.AddDebugLine(0, "Read-only: edits and statements other than SELECT are refused");
 }
 
 // DBInit's result is not looked at: a database that cannot be opened shows in the replies to requests.
@@ -52,14 +72,36 @@ bool SSServer::listening() {
     }
 }
 
+// A connection refused here is accepted and closed at once: the handler keeps no reference to it.
 void SSServer::Server_NewConnection(std::shared_ptr<TextSocket>& NewSocket) {
     try {
+        if (const auto refused = refusal(*NewSocket)) {
+            gateway_->log.LogError(SSCode::now_text() + " Server refused a connection!", refused->number(),
+                                   refused->source(), refused->description());
+            gateway_->log.change(Counter::Errors, 1);
+            return;
+        }
         std::make_shared<SSWorker>(gateway_)->start(NewSocket);
     } catch (const ComError& e) {
         gateway_->log.LogError("Server failure spawning new connection!", e.number(), e.source(), e.description());
     } catch (const std::exception& e) {
         gateway_->log.LogError("Server failure spawning new connection!", 0, "SSServer", e.what());
     }
+}
+
+// Why a new connection may not be served (nothing when it may): the allow-list, then the number of
+// connections already served.
+std::optional<ComError> SSServer::refusal(TextSocket& socket) {
+    const GatewayLimits& limits = gateway_->limits;
+    if (!limits.allow.empty()) {
+        const std::string peer = socket.RemoteIPAddress();
+        if (!limits.allow.allows(peer))
+            return ComError(kPermissionDenied, "SSServer", peer + " is not in the allow-list (" + limits.allow.text() + ")");
+    }
+    if (gateway_->serving() >= limits.max_connections)
+        return ComError(kTooManyConnections, "SSServer",
+                        std::to_string(gateway_->serving()) + " connections are served, the most allowed (MaxConnections)");
+    return std::nullopt;
 }
 
 void SSServer::Server_Error(int32_t ErrorCode, const std::string& ErrorDesc) {

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "common/ComError.h"
 
 #include "gateway/Gateway.h"
 #include "socketcontrol/TextSocket.h"
@@ -35,6 +38,8 @@ private:
     void Server_Error(int32_t ErrorCode, const std::string& ErrorDesc);
     void Server_NewConnection(std::shared_ptr<TextSocket>& NewSocket);
     void init_objects();
+    void apply_limits();
+    std::optional<ComError> refusal(TextSocket& socket);
 
     std::shared_ptr<Gateway> gateway_;
     std::shared_ptr<TextSocket> Server_;

@@ -39,7 +39,7 @@ void SSWorker::start(std::shared_ptr<TextSocket> socket) {
     Sock->bind_events(weak_from_this());
     Sock->LineTerminator(std::string(1, wire::kTerminator));
     Sock->Timeout(gateway_->worker_timeout);
-    Sock->MaxLineLength(gateway_->max_request_length);
+    Sock->MaxLineLength(gateway_->limits.max_request_line);
     Sock->SocketOption(WSSO_NagleAlg, 1);
     can_send_ = true;
     self_ = shared_from_this();
@@ -57,14 +57,35 @@ void SSWorker::start(std::shared_ptr<TextSocket> socket) {
 void SSWorker::end() {
     if (ended_) return;
     ended_ = true;
+    gateway_->worker_ended();
     self_.reset();
 }
 
 void SSWorker::end_connection() {
     if (ended_) return;
     ended_ = true;
+    gateway_->worker_ended();
     gateway_->log.change(Counter::ActiveSockets, -1);
     self_.reset();   // safe: the socket pins this worker for the length of the event
+}
+
+// A client whose replies pile up does not read them: it is closed before its next request runs, and what
+// waits for it goes at once (the queue here, the socket's send buffer with the socket). Letting go of the
+// socket inside its own LineArrived is allowed: the lines still to come go with it.
+bool SSWorker::close_if_not_reading() {
+    const size_t waiting = queued_bytes_ + static_cast<size_t>(Sock->SendBufferSize());
+    if (waiting <= gateway_->limits.max_queued_reply) return false;
+    log_failure("closed: the client does not read its replies!", kErrOutOfMemory, "SSWorker",
+                std::to_string(waiting) + " bytes of replies wait, more than the limit of " +
+                    std::to_string(gateway_->limits.max_queued_reply) + " (MaxQueuedReply)");
+    gateway_->log.change(Counter::Errors, 1);
+    std::deque<std::string>().swap(send_queue_);
+    queued_bytes_ = 0;
+    std::string().swap(batch_);
+    Sock->unbind_events();
+    Sock.reset();
+    end_connection();
+    return true;
 }
 
 void SSWorker::Sock_Closed() {
@@ -90,7 +111,7 @@ void SSWorker::Sock_Error(int32_t ErrorCode, const std::string& ErrorDesc) {
 }
 
 void SSWorker::Sock_LineArrived(const std::string& Data) {
-    if (ended_) return;
+    if (ended_ || close_if_not_reading()) return;
     try {
         std::string line = cp1252::from_utf8(Data);
         wire::unscramble(line, key_);
@@ -149,6 +170,7 @@ void SSWorker::SendReply(const std::string& text) {
         log.change(Counter::CharactersSent, static_cast<int32_t>(message.size()));
     } else {
         log.AddDebugLine(0, "Buffering send: " + cp1252::to_utf8(text));
+        queued_bytes_ += message.size() + 1;
         send_queue_.push_back(std::move(message));
     }
     if (log.DebugSwitch()) {
@@ -181,6 +203,7 @@ void SSWorker::Sock_ReadyToSend() {
         log.change(Counter::CharactersSent, static_cast<int32_t>(message.size()));
     }
     send_queue_.clear();
+    queued_bytes_ = 0;
     try {
         can_send_ = Sock->SendRaw(cp1252::to_utf8(batch));
     } catch (const ComError& e) {

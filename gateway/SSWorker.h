@@ -67,6 +67,11 @@ private:
     void refuse(const ComError& e);
     void log_failure(const char* what, int32_t code, const std::string& source, const std::string& desc);
     void end_connection();   // counters and self reference; once only
+    // Closes the connection when more replies wait than the limit allows; true when it did.
+    bool close_if_not_reading();
+    // With the read-only switch on: refuses an edit (`what` names it) or a statement that may write.
+    void refuse_if_read_only(const char* what);
+    void refuse_unless_reading(const char* what, std::string_view statement);
 
     // Command handlers (SSWorkerRequests.cpp, SSWorkerBulk.cpp); `rest` is the request after its command word.
     void do_direct(std::string_view rest);
@@ -102,4 +107,5 @@ private:
     bool ended_ = false;
     std::string batch_;                     // framed replies of the current request, waiting for flush_batch
     std::deque<std::string> send_queue_;    // framed replies waiting for ReadyToSend
+    size_t queued_bytes_ = 0;               // their bytes with their terminators
 };

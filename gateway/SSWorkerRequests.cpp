@@ -4,11 +4,17 @@
 #include "common/Conversions.h"
 #include "common/Cp1252.h"
 #include "gateway/Protocol.h"
+#include "gateway/ReadOnlySql.h"
 #include "gateway/SSWorker.h"
 
 namespace {
 
 using protocol::RequestRefused;
+
+// What a read-only gateway answers an edit or a writing statement with: the number ADO gives for an edit
+// of a cursor that cannot edit, so a client already handles it as "not allowed here".
+constexpr int32_t kReadOnlyRefused = 3251;
+constexpr int16_t kLockReadOnly = 1;   // adLockReadOnly
 
 Variant text_arg(std::string_view token) { return Variant(cp1252::to_utf8(token)); }
 std::string_view token(std::string_view& rest) { return wire::next_token(rest); }
@@ -44,8 +50,24 @@ void SSWorker::do_plain(const char* member) {
     CheckError();
 }
 
+// Refusals of the read-only switch go the way of every refused request: an error entry with
+// acknowledgement on, a debug-list entry (LogError) with it off; nothing of the request runs.
+void SSWorker::refuse_if_read_only(const char* what) {
+    if (gateway_->limits.read_only)
+        throw RequestRefused(kReadOnlyRefused, std::string(what) + ": the gateway is read-only");
+}
+
+void SSWorker::refuse_unless_reading(const char* what, std::string_view statement) {
+    if (!gateway_->limits.read_only) return;
+    const std::string why = read_only_refusal(cp1252::to_utf8(statement));
+    if (!why.empty())
+        throw RequestRefused(kReadOnlyRefused, std::string(what) + ": the gateway is read-only and " + why);
+}
+
 void SSWorker::do_direct(std::string_view rest) {
-    const Variant affected = channel_->call("Direct", {text_arg(token(rest))});
+    const std::string_view statement = token(rest);
+    refuse_unless_reading("direct", statement);
+    const Variant affected = channel_->call("Direct", {text_arg(statement)});
     if (!CheckError()) SendReply(vb::signed_text(static_cast<int64_t>(vb::to_int32(affected))));
 }
 
@@ -56,10 +78,15 @@ void SSWorker::do_rowcount(std::string_view) {
     if (!CheckError()) SendReply(vb::signed_text(static_cast<int64_t>(vb::to_int32(count))));
 }
 
+// A read-only gateway opens every cursor read-only, whatever lock type the client asks for: a client that
+// only reads (and many ask for an editable cursor out of habit) works unchanged, and its first edit is
+// refused by name below. The statement itself must be one that only reads, as for "direct".
 void SSWorker::do_open(std::string_view rest) {
     const std::string_view statement = token(rest);
     const int16_t cursor_type = protocol::int16_token(token(rest), "open: the cursor type");
-    const int16_t lock_type = protocol::int16_token(token(rest), "open: the lock type");
+    int16_t lock_type = protocol::int16_token(token(rest), "open: the lock type");
+    refuse_unless_reading("open", statement);
+    if (gateway_->limits.read_only) lock_type = kLockReadOnly;
     statement_ = cp1252::to_utf8(statement);
     channel_->call("OpenCursor", {Variant(statement_), Variant(int32_t{cursor_type}), Variant(int32_t{lock_type})});
     CheckError();
@@ -79,6 +106,7 @@ void SSWorker::do_setcursor(std::string_view rest) {
         assigned = Variant(vb::val(value));
     else
         return;
+    refuse_if_read_only("setcursor");
     const Variant desc = ident_type == "s" ? text_arg(ident) : Variant(vb::val(ident));
     channel_->put("Fields", {desc, assigned});
     CheckError();
@@ -98,9 +126,18 @@ void SSWorker::do_getcursor(std::string_view rest) {
 }
 
 void SSWorker::do_close(std::string_view) { do_plain("CloseCursor"); }
-void SSWorker::do_add(std::string_view) { do_plain("Add"); }
-void SSWorker::do_update(std::string_view) { do_plain("Update"); }
-void SSWorker::do_delete(std::string_view) { do_plain("Delete"); }
+void SSWorker::do_add(std::string_view) {
+    refuse_if_read_only("add");
+    do_plain("Add");
+}
+void SSWorker::do_update(std::string_view) {
+    refuse_if_read_only("update");
+    do_plain("Update");
+}
+void SSWorker::do_delete(std::string_view) {
+    refuse_if_read_only("delete");
+    do_plain("Delete");
+}
 
 void SSWorker::do_move(std::string_view rest) {
     channel_->call("Move", {text_arg(token(rest))});

@@ -36,6 +36,17 @@ void save_startup(SettingsStore& store, const StartupTexts& t) {
                           {"Cursorlocation", t.Cursorlocation}});
 }
 
+LimitTexts load_limits(const SettingsStore& store) {
+    LimitTexts t;
+    t.MaxConnections = store.get("Limits", "MaxConnections");
+    t.MaxQueuedReply = store.get("Limits", "MaxQueuedReply");
+    t.MaxRequestLine = store.get("Limits", "MaxRequestLine");
+    t.MaxAllText = store.get("Limits", "MaxAllText");
+    t.Allow = store.get("Access", "Allow");
+    t.ReadOnly = store.get("Access", "ReadOnly");
+    return t;
+}
+
 size_t debug_lines_setting(const SettingsStore& store) {
     const std::string text = vb::trim(store.get("Monitor", "DebugLines"));
     if (text.empty()) return SSCode::kDefaultDebugLines;

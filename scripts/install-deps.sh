@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(g++ make cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           libsqlite3-dev sqlite3 libpq-dev libinih-dev postgresql libncurses-dev libreadline-dev python3
           locales   # localedef sources: the tests build comma-decimal and Turkish locales
-          tmux)     # the end-to-end test of the gateway's terminal forms
+          tmux      # the end-to-end test of the gateway's terminal forms
+          stunnel4 openssl)   # the test of the README's TLS tunnel
 
 missing=()
 for p in "${packages[@]}"; do

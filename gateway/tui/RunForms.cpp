@@ -20,9 +20,10 @@
 namespace {
 
 // Serves with the monitor window until it unloads; then ends the workers and closes the server.
-void serve(tui::Terminal& terminal, Quellox& control, const GatewaySettings& settings, size_t debug_lines,
-           bool debug) {
+void serve(tui::Terminal& terminal, Quellox& control, const GatewaySettings& settings, const GatewayLimits& limits,
+           size_t debug_lines, bool debug) {
     auto gateway = std::make_shared<Gateway>(settings, debug_lines);
+    gateway->limits = limits;
     forms::FrmTCPServer window(*gateway);
     window.model().chbDebug(debug);
     window.on_change([&terminal] { terminal.request_redraw(); });
@@ -43,6 +44,7 @@ int run_forms(const HeadlessOptions& options) {
     }
     std::unique_ptr<SettingsStore> store;
     StartupTexts saved;
+    GatewayLimits limits;
     size_t debug_lines = 0;
     try {
         store = std::make_unique<SettingsStore>(options.settings_file
@@ -50,6 +52,7 @@ int run_forms(const HeadlessOptions& options) {
                                                     : SettingsStore::default_file(kSettingsApplication));
         saved = override_texts(load_startup(*store), options);
         debug_lines = debug_lines_setting(*store);
+        limits = resolve_limits(load_limits(*store), options);
     } catch (const ComError& e) {
         std::fprintf(stderr, "vantrel: %s\n", e.description().c_str());
         return 1;
@@ -67,7 +70,7 @@ int run_forms(const HeadlessOptions& options) {
         terminal = std::make_unique<tui::Terminal>();
         forms::FrmStartup startup(*store, saved);
         terminal->run(startup, [&startup] { return startup.state() != forms::FrmStartup::State::Open; });
-        if (startup.started()) serve(*terminal, control, startup.settings(), debug_lines, options.debug);
+        if (startup.started()) serve(*terminal, control, startup.settings(), limits, debug_lines, options.debug);
     } catch (const ComError& e) {
         terminal.reset();   // the message goes to the restored terminal
         std::fprintf(stderr, "vantrel: %s\n", e.description().c_str());

@@ -177,3 +177,9 @@ bool GatewayTest::debug_list_has(const std::string& line) {
         if (l == line) return true;
     return false;
 }
+
+std::string GatewayTest::debug_entry_with(const std::string& part) {
+    for (const std::string& l : debug_list())
+        if (l.find(part) != std::string::npos) return l;
+    return "";
+}

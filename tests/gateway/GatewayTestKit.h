@@ -79,6 +79,8 @@ protected:
     // Newest first, as the monitor shows it.
     const std::deque<std::string>& debug_list() { return gateway_->log.debug_list(); }
     bool debug_list_has(const std::string& line);
+    // The newest debug-list entry containing `part`, or "".
+    std::string debug_entry_with(const std::string& part);
     int32_t counter(Counter c) { return gateway_->log.value(c); }
 
     std::unique_ptr<Quellox> control_;

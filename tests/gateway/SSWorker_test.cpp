@@ -42,7 +42,7 @@ TEST_F(GatewayTest, IdleConnectionTimesOut) {
 }
 
 TEST_F(GatewayTest, OverlongRequestClosesItsConnectionOnly) {
-    gateway_->max_request_length = 4096;
+    gateway_->limits.max_request_line = 4096;
     TestClient hog(port()), other(port());
     other.send_first(join({"open", "SELECT id FROM people", "0", "1"}));
     EXPECT_EQ(other.reply(), "ok");
