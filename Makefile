@@ -5,12 +5,16 @@
 #   make run    build with release flags and start the project's main job
 #   make bench  build the benchmarks in that same release build and run them, so the figures are those of
 #               the program users run
+#   make fuzz   build the fuzz targets with clang in build/fuzz and run each for FUZZ_SECONDS
+#               (scripts/run-fuzz.sh); make test runs each briefly at its end
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 TEST_BUILD := build/asan
 RUN_BUILD := build/release
+FUZZ_SECONDS ?= 600
+FUZZ_BRIEF_SECONDS ?= 12
 
-.PHONY: all deps test run bench clean
+.PHONY: all deps test run bench fuzz clean
 
 all: deps
 	cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
@@ -26,6 +30,7 @@ test: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  scripts/with-postgres.sh ctest --test-dir $(TEST_BUILD) --output-on-failure -j $(JOBS) --timeout 300
 	JOBS=$(JOBS) scripts/run-tsan.sh
+	JOBS=$(JOBS) FUZZ_BRIEF_SECONDS=$(FUZZ_BRIEF_SECONDS) scripts/run-fuzz.sh brief
 
 run: all
 	@scripts/run.sh $(RUN_BUILD)
@@ -34,6 +39,9 @@ bench: deps
 	cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release -DWITH_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build $(RUN_BUILD) -j $(JOBS)
 	@scripts/run-benchmarks.sh $(RUN_BUILD)
+
+fuzz: deps
+	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/run-fuzz.sh long
 
 clean:
 	rm -rf build

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(g++ make cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           libsqlite3-dev sqlite3 libpq-dev libinih-dev postgresql libncurses-dev libreadline-dev python3
-          locales)  # localedef sources: the tests build comma-decimal and Turkish locales
+          locales   # localedef sources: the tests build comma-decimal and Turkish locales
+          clang libclang-rt-dev)  # the fuzz targets: clang and its libFuzzer and sanitizer run times
 
 missing=()
 for p in "${packages[@]}"; do
