@@ -168,11 +168,14 @@ void converse(uint16_t port, const std::string& bytes) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // No operator's class registry file: the run must not depend on the machine.
+    ::setenv("CLASS_REGISTRY", "/nonexistent/fuzz-classes.conf", 1);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    // No operator's class registry file: the run must not depend on the machine.
-    static const int kNoRegistry = ::setenv("CLASS_REGISTRY", "/nonexistent/fuzz-classes.conf", 1);
-    (void)kNoRegistry;
     FreshGateway gateway((data[0] & 1) != 0);
     converse(gateway.port(), wire_bytes(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1)));
     return 0;
