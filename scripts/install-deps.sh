@@ -7,7 +7,8 @@ packages=(g++ make cmake pkg-config googletest libgtest-dev libgmock-dev libbenc
           libsqlite3-dev sqlite3 libpq-dev libinih-dev postgresql libncurses-dev libreadline-dev python3
           locales   # localedef sources: the tests build comma-decimal and Turkish locales
           tmux      # the end-to-end test of the gateway's terminal forms
-          stunnel4 openssl)   # the test of the README's TLS tunnel
+          stunnel4 openssl    # the test of the README's TLS tunnel
+          clang libclang-rt-dev)  # the fuzz targets: clang and its libFuzzer and sanitizer run times
 
 missing=()
 for p in "${packages[@]}"; do

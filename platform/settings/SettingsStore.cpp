@@ -45,6 +45,10 @@ struct ParseState {
 };
 
 int on_value(void* user, const char* section, const char* name, const char* value) {
+    // A name the store could not write back is refused like any other line the reader cannot take: without
+    // a name a continuation line reads as a line of its own, and a longer name than save() allows pushes
+    // "name=" and a piece of the value beyond the reader's line.
+    if (*name == '\0' || std::strlen(name) > kMaxNameLength) return 0;
     auto& state = *static_cast<ParseState*>(user);
     if (state.sections.empty() || state.sections.back().first != section) state.sections.emplace_back(section, SettingsStore::Entries{});
     SettingsStore::Entries& entries = state.sections.back().second;

@@ -96,6 +96,11 @@ TEST_F(SettingsStoreTest, MissingFileIsEmptyAndBadFilesAreRefusedUntouched) {
     EXPECT_EQ(read_file(), bad);
     write_file("[Startup]\nConnect=" + std::string(250, 'x') + "\n");   // beyond the reader's line
     EXPECT_EQ(error_number([&] { SettingsStore store(file_); }), 5);
+    // Names the store could not write back: none, and longer than a save allows.
+    for (const std::string& line : {std::string("= no name"), std::string(41, 'k') + "=1"}) {
+        write_file("[Startup]\n" + line + "\n");
+        EXPECT_EQ(error_number([&] { SettingsStore store(file_); }), 5) << line;
+    }
 }
 
 TEST_F(SettingsStoreTest, BadNamesAndFailedWritesChangeNothing) {
