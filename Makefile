@@ -10,13 +10,12 @@
 #               gateway program over SQLite (and PostgreSQL when TEST_PG_CONNINFO names a server); checks that
 #               its memory and descriptors return to idle. SOAK_SECONDS sets the length, SOAK_CLIENTS the count
 #   make fuzz   build the fuzz targets with clang in build/fuzz and run each for FUZZ_SECONDS
-#               (scripts/run-fuzz.sh); make test runs each briefly at its end
+#               (scripts/run-fuzz.sh); make test replays their seeds and kept crash inputs in the ASan build
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 TEST_BUILD := build/asan
 RUN_BUILD := build/release
 FUZZ_SECONDS ?= 600
-FUZZ_BRIEF_SECONDS ?= 12
 
 .PHONY: all deps test run run-ui bench soak fuzz clean
 
@@ -34,7 +33,6 @@ test: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  scripts/with-postgres.sh ctest --test-dir $(TEST_BUILD) --output-on-failure -j $(JOBS) --timeout 300
 	JOBS=$(JOBS) scripts/run-tsan.sh
-	JOBS=$(JOBS) FUZZ_BRIEF_SECONDS=$(FUZZ_BRIEF_SECONDS) scripts/run-fuzz.sh brief
 
 run: all
 	@scripts/run.sh $(RUN_BUILD)

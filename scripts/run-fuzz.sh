@@ -2,7 +2,7 @@
 # run-fuzz.sh [brief|long]: builds the libFuzzer programs of fuzz/ with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer in build/fuzz (a build tree of its own: the ASan build is neither needed nor
 # touched) and runs each of them. Run it from the repository root.
-#   brief  (make test) replays every kept crash input of fuzz/regressions/<target>, then fuzzes each target
+#   brief  replays every kept crash input of fuzz/regressions/<target>, then fuzzes each target
 #          for FUZZ_BRIEF_SECONDS (default 12), so a change that brings a known crash back, or an easy new
 #          one, fails the suite
 #   long   (make fuzz) the same with FUZZ_SECONDS (default 600) per target
