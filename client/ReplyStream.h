@@ -4,7 +4,10 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "common/ComError.h"
 
 namespace tolvix {
 
@@ -20,16 +23,19 @@ public:
     explicit ReplyStream(size_t max_reply = kMaxReply) : max_reply_(max_reply) {}
 
     // The next reply body, still scrambled: the length in plain decimal, STX, the body, ETX. Calls `read`
-    // only when the bytes already received do not hold the whole reply. A reply that is not framed so
-    // raises ComError 13, a length above the maximum 6.
+    // only when the bytes already received do not hold the whole reply, terminator included. A reply that
+    // is not framed so raises ComError 13 as soon as its bytes show it, a length above the maximum 6. After
+    // any error, the read's own included, every later call raises the same: the stream is out of step.
     std::string next(const Read& read);
     // Bytes received beyond the end of the last reply; the next call starts from them.
     const std::string& backlog() const { return backlog_; }
 
 private:
+    std::string read_reply(const Read& read);
+
     size_t max_reply_;
     std::string backlog_;                 // wire bytes received beyond the end of a reply
-    bool terminator_pending_ = false;     // a body was read whole without its terminator
+    std::optional<ComError> lost_;        // the error that ended the stream
 };
 
 }  // namespace tolvix

@@ -72,6 +72,7 @@ bool SyncSocket::SockInit(std::shared_ptr<Socket> sock) {
         so.RemotePort(static_cast<int16_t>(static_cast<uint16_t>(port)));   // the core reads it unsigned
         so.Connect();
         Key_ = wire::initial_key();
+        replies_ = ReplyStream();
         NewKeyPending_ = true;
         return true;
     } catch (const std::exception&) {
