@@ -24,7 +24,6 @@ namespace {
 
 constexpr const char* kSource = "Tolvix.SyncSocket";
 constexpr int32_t kConnectionClosed = 10054;   // WSAECONNRESET: the number a closed connection reads as
-constexpr size_t kMaxLengthDigits = 10;
 
 // Key values a client may draw: for each, the code that would become the terminator is a control
 // character other than tab, line feed, carriage return and STX.
@@ -40,8 +39,6 @@ double next_random() {
     thread_local std::mt19937 generator;
     return std::generate_canonical<double, 53>(generator);
 }
-
-ComError stream_lost(const std::string& what) { return ComError(kErrTypeMismatch, kSource, what); }
 
 }  // namespace
 
@@ -75,6 +72,7 @@ bool SyncSocket::SockInit(std::shared_ptr<Socket> sock) {
         so.RemotePort(static_cast<int16_t>(static_cast<uint16_t>(port)));   // the core reads it unsigned
         so.Connect();
         Key_ = wire::initial_key();
+        replies_ = ReplyStream();
         NewKeyPending_ = true;
         return true;
     } catch (const std::exception&) {
@@ -143,45 +141,11 @@ std::string SyncSocket::read_chunk() {
     return data;
 }
 
-// Length in plain decimal, STX, the body, ETX. The body is delimited by its length alone; what follows its
-// terminator is the start of the next reply and waits in the backlog.
+// Reads and traces as many chunks as the reply needs; the framing is ReplyStream's.
 std::string SyncSocket::TCPRead() {
     frmDebug& trace = frmDebug::instance();
-    std::string data;
-    if (Backlog_.empty()) {
-        data = read_chunk();
-        // The terminator of the previous reply, when it came apart from its body, or alone.
-        if (!data.empty() && data[0] == wire::kTerminator && (terminator_pending_ || data.size() == 1))
-            data.erase(0, 1);
-    } else {
-        data = std::move(Backlog_.front());
-        Backlog_.pop_front();
-        trace.add_bottom("Got from buffer: " + cp1252::to_utf8(data));
-    }
-    terminator_pending_ = false;
-
-    size_t sep;
-    while ((sep = data.find(wire::kSeparator)) == std::string::npos) {
-        if (data.size() > kMaxLengthDigits) throw stream_lost("Type mismatch: a reply does not start with its length");
-        data += read_chunk();
-    }
-    const std::string_view digits(data.data(), sep);
-    if (digits.empty() || digits.size() > kMaxLengthDigits ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        throw stream_lost("Type mismatch: a reply does not start with its length");
-    const size_t length = std::stoull(std::string(digits));
-    if (length > kMaxReply)
-        throw ComError(kErrOverflow, kSource, "A reply announces " + std::to_string(length) + " characters");
-    data.erase(0, sep + 1);
-
-    while (data.size() < length) data += read_chunk();
-    if (data.size() == length) {
-        terminator_pending_ = true;
-    } else {
-        if (data[length] != wire::kTerminator) throw stream_lost("Type mismatch: a reply does not end with ETX");
-        if (data.size() > length + 1) Backlog_.push_back(data.substr(length + 1));
-        data.resize(length);
-    }
+    if (!replies_.backlog().empty()) trace.add_bottom("Got from buffer: " + cp1252::to_utf8(replies_.backlog()));
+    std::string data = replies_.next([this] { return read_chunk(); });
     wire::unscramble(data, Key_);
     std::string result = cp1252::to_utf8(data);
     if (General().SDebug) trace.add_top("Got: " + result);

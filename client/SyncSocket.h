@@ -7,11 +7,11 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "client/ReplyStream.h"
 #include "common/Variant.h"
 #include "common/WireCodec.h"
 
@@ -24,9 +24,6 @@ public:
     static constexpr int kChunk = 100;            // bytes asked of the socket per read
     static constexpr int16_t kKeyValues = 5;      // values drawn for each connection's key
     static constexpr int kDefaultPort = 1007;
-    // The longest reply body accepted: the gateway sends at most 64 MiB for "all"; a bigger announced
-    // length means the stream is lost.
-    static constexpr size_t kMaxReply = size_t{64} << 20;
 
     SyncSocket();
     ~SyncSocket();
@@ -77,12 +74,11 @@ private:
     void cursor_error(const std::string& text);
 
     std::shared_ptr<Socket> Socket_;
-    std::deque<std::string> Backlog_;     // wire bytes received beyond the end of a reply
+    ReplyStream replies_;                 // the reply framing, and the bytes read beyond the last reply
     wire::Key Key_;                       // in force for both directions
     std::vector<int16_t> NewKey_;         // drawn by InitString, in force after the first send
     bool NewKeyPending_ = false;
     bool acknowledge_ = true;             // the mode announced in the header, kept for the connection
-    bool terminator_pending_ = false;     // a body was read whole without its terminator
 };
 
 }  // namespace tolvix
