@@ -18,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "fuzz/ScratchFolder.h"
 #include "platform/object/ClassRegistry.h"
 
 namespace {
@@ -26,25 +27,6 @@ namespace {
     std::fprintf(stderr, "class_registry_fuzz: %s\n", what.c_str());
     std::abort();
 }
-
-class Folder {
-public:
-    Folder() {
-        const bool shm = std::filesystem::is_directory("/dev/shm");
-        std::string pattern = (shm ? std::filesystem::path("/dev/shm") : std::filesystem::temp_directory_path()) /
-                              "class-registry-fuzz.XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) fail("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~Folder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // The number of the line a problem names: "<file>:<number>: ..."; 0 when it names none.
 long line_of(const std::string& problem, const std::string& file) {
@@ -55,7 +37,7 @@ long line_of(const std::string& problem, const std::string& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Folder folder;
+    static ScratchFolder folder("class-registry-fuzz");
     const std::string file = (folder.path() / "classes.conf").string();
     {
         std::ofstream out(file, std::ios::binary | std::ios::trunc);

@@ -22,6 +22,7 @@
 #include <system_error>
 
 #include "common/ComError.h"
+#include "fuzz/ScratchFolder.h"
 #include "platform/settings/SettingsStore.h"
 
 namespace {
@@ -30,25 +31,6 @@ namespace {
     std::fprintf(stderr, "settings_file_fuzz: %s\n", what.c_str());
     std::abort();
 }
-
-class Folder {
-public:
-    Folder() {
-        const bool shm = std::filesystem::is_directory("/dev/shm");
-        std::string pattern = (shm ? std::filesystem::path("/dev/shm") : std::filesystem::temp_directory_path()) /
-                              "settings-fuzz.XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) fail("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~Folder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 std::string read_file(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -67,7 +49,7 @@ constexpr const char* kKey = "value";
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Folder folder;
+    static ScratchFolder folder("settings-fuzz");
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const size_t nul = input.find('\0');
     const std::string_view text = input.substr(0, nul);
