@@ -8,6 +8,7 @@
 #include <string_view>
 
 inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 inline bool ascii_is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 inline bool ascii_is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 inline bool ascii_is_alnum(char c) { return ascii_is_alpha(c) || (c >= '0' && c <= '9'); }
@@ -15,6 +16,12 @@ inline bool ascii_is_alnum(char c) { return ascii_is_alpha(c) || (c >= '0' && c 
 inline std::string ascii_lowered(std::string_view text) {
     std::string out(text);
     for (char& c : out) c = ascii_lower(c);
+    return out;
+}
+
+inline std::string ascii_uppered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = ascii_upper(c);
     return out;
 }
 

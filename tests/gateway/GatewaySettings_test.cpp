@@ -8,6 +8,7 @@
 
 #include "gateway/HeadlessOptions.h"
 #include "tests/support/ErrorOf.h"
+#include "tests/support/TempDir.h"
 
 TEST(GatewaySettings, EveryTcpPortIsAcceptedAndNothingElse) {
     EXPECT_EQ(port_from_text("1"), 1);
@@ -24,9 +25,8 @@ TEST(GatewaySettings, EveryTcpPortIsAcceptedAndNothingElse) {
 }
 
 TEST(GatewaySettings, SavedTextsComeBackAndFlagsWin) {
-    char pattern[] = "/tmp/gateway-settings.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::filesystem::path file = std::filesystem::path(pattern) / "TCPServer" / "settings.ini";
+    const test_support::TempDir folder("gateway-settings");
+    const std::filesystem::path file = std::filesystem::path(folder.path()) / "TCPServer" / "settings.ini";
     StartupTexts saved{"PostgreSQL", "Host=db;Password=a;b", "10.0.0.1", "40000", "5", "30", "1"};
     {
         SettingsStore store(file);
@@ -48,7 +48,6 @@ TEST(GatewaySettings, SavedTextsComeBackAndFlagsWin) {
     EXPECT_EQ(flagged.Provider, "SQLite");
     EXPECT_EQ(flagged.Connect, saved.Connect);
     EXPECT_EQ(flagged.CursorLocation, GatewaySettings::adUseClient);
-    std::filesystem::remove_all(pattern);
 }
 
 TEST(GatewaySettings, LimitsAndAccessComeFromFlagsOverSavedTexts) {

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "tests/gateway/GatewayTestKit.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -90,15 +91,13 @@ private:
 class HeadlessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vantrel-test.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
         settings_ = folder_ + "/settings.ini";
         std::ofstream(settings_) << "[Startup]\nProvider=SQLite\nConnect=Data Source=" << folder_
                                  << "/demo.db\nIP=127.0.0.1\nPort=1\nCursorlocation=0\n";
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::string folder_, settings_;
+    const test_support::TempDir temp_{"vantrel-test"};
+    const std::string& folder_ = temp_.path();
+    std::string settings_;
 };
 
 }  // namespace

@@ -28,9 +28,7 @@ constexpr KindRule kKindRules[] = {
 
 ColumnKind kind_of(const char* declared) {
     if (!declared) return ColumnKind::Untyped;
-    std::string upper(declared);
-    for (char& c : upper)  // ASCII only: std::toupper follows the locale ("int" would not read "INT" in Turkish)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    const std::string upper = ascii_uppered(declared);  // std::toupper follows the locale ("int" is not "INT" in Turkish)
     if (upper == "BIT") return ColumnKind::Boolean;
     for (const KindRule& r : kKindRules)
         if (upper.find(r.fragment) != std::string::npos) return r.kind;
